@@ -1,0 +1,56 @@
+#include "plugin/log.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <thread>
+
+#include "standin/standin.h"
+
+namespace {
+
+TEST(Log, LevelsUpToInfoAreWrittenDebugIsDropped) {
+  PluginLog& log = GetLog();
+  EXPECT_EQ(&log, &GetLog());
+  LogLine(log, LogAlwaysShow, "zero %d", 0);
+  LogLine(log, LogError, "one %s", "x");
+  LogLine(log, LogWarning, "two");
+  LogLine(log, LogInfo, "three %08X", 0xABCu);
+  LogLine(log, LogDebug, "four");
+  LogRaw(log, "raw %d", 5);
+
+  auto lines = standin::ReadLogLines();
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(standin::WithoutTime(lines[0]), "Always Show: zero 0");
+  EXPECT_EQ(standin::WithoutTime(lines[1]), "ERROR: one x");
+  EXPECT_EQ(standin::WithoutTime(lines[2]), "WARNING: two");
+  EXPECT_EQ(standin::WithoutTime(lines[3]), "INFO: three 00000ABC");
+  EXPECT_EQ(lines[4], "raw 5");
+}
+
+TEST(Log, ConcurrentLinesNeverInterleave) {
+  constexpr int kLines = 2000;
+  const std::string filler(100, 'x');
+  auto writer = [&](char name) {
+    for (int i = 0; i < kLines; ++i) LogLine(GetLog(), LogInfo, "%c %d %s", name, i, filler.c_str());
+  };
+  std::thread a(writer, 'A');
+  std::thread b(writer, 'B');
+  a.join();
+  b.join();
+
+  const std::regex shape(R"(\[[^\]]+\]INFO: ([AB]) (\d+) x{100})");
+  int next[2] = {0, 0};
+  auto lines = standin::ReadLogLines();
+  ASSERT_EQ(lines.size(), 2u * kLines);
+  for (const auto& line : lines) {
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(line, match, shape)) << line;
+    int writer_index = match[1].str() == "A" ? 0 : 1;
+    // Each writer's lines appear whole and in its own order.
+    EXPECT_EQ(std::stoi(match[2].str()), next[writer_index]++);
+  }
+}
+
+}  // namespace
