@@ -1,21 +1,9 @@
 #pragma once
 
-// Every place in the game process that the plug-in changes.
-//
-// Redirections (PatchAttach inside the start-up transactions):
-//
-//   game address  site                     replacement                                 removed at shut-down
-//   0x447ed0      MatrixMultiplySite       MatrixMultiplySsse3 / MatrixMultiplySse2    yes
-//   0x4ec9c0      TransformMultiplySite    TransformMultiplySsse3 / ...Sse2            yes
-//   0xafc100      BoxPlanesTestSite        BoxPlanesTestSse41 / BoxPlanesTestSse3      yes
-//
-// Jump writes (WriteRelJump, immediate and never undone):
-//
-//   game address  jump                     stub                       continues at
-//   (none yet)
-//
-// The site variables are defined in patch_sites.cpp with the game addresses
-// below as their initial values.
+// Every place in the game's executable that the plug-in changes: the one
+// table below. Redirections go through PatchAttach inside the start-up
+// transactions; jump writes (WriteRelJump) take effect at once and are
+// never undone.
 
 #include <cstdint>
 
@@ -25,6 +13,30 @@
 constexpr uint32_t kMatrixMultiplyAddress = 0x447ed0;
 constexpr uint32_t kTransformMultiplyAddress = 0x4ec9c0;
 constexpr uint32_t kBoxPlanesTestAddress = 0xafc100;
+
+enum class PlaceKind { Redirection, Jump };
+enum class Removal { Never, AtShutDown, IfInstalled };
+
+struct GamePlace {
+  uint32_t address;
+  const char* name;         // the site (redirection) or the jump
+  PlaceKind kind;
+  const char* installedBy;  // settings key, or "always"
+  const char* replacement;  // replacement function or stub
+  Removal removal;          // jumps: always Never
+  uint32_t continuation;    // jumps: where the stub continues; 0 otherwise
+};
+
+inline constexpr GamePlace kGamePlaces[] = {
+    {kMatrixMultiplyAddress, "MatrixMultiplySite", PlaceKind::Redirection, "always",
+     "MatrixMultiplySsse3 / MatrixMultiplySse2", Removal::AtShutDown, 0},
+    {kTransformMultiplyAddress, "TransformMultiplySite", PlaceKind::Redirection, "always",
+     "TransformMultiplySsse3 / TransformMultiplySse2", Removal::AtShutDown, 0},
+    {kBoxPlanesTestAddress, "BoxPlanesTestSite", PlaceKind::Redirection, "always",
+     "BoxPlanesTestSse41 / BoxPlanesTestSse3", Removal::AtShutDown, 0},
+};
+
+// The redirections' sites, holding the game addresses above until attached.
 extern PatchSite MatrixMultiplySite;
 extern PatchSite TransformMultiplySite;
 extern PatchSite BoxPlanesTestSite;
