@@ -23,8 +23,12 @@ if(NOT TARGET gtest)
   endif()
 endif()
 
+# The tools are bash scripts; naming bash keeps them runnable from CTest on
+# Windows (MSYS2) too.
+find_program(QUELBRAND_BASH bash REQUIRED)
+
 if(CMAKE_CROSSCOMPILING AND QUELBRAND_WINDOWS)
-  set(QUELBRAND_RUNNER ${CMAKE_SOURCE_DIR}/tools/wine-run)
+  set(QUELBRAND_RUNNER ${QUELBRAND_BASH} ${CMAKE_SOURCE_DIR}/tools/wine-run)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${QUELBRAND_RUNNER})
   set(QUELBRAND_TEST_ENV
       "QUELBRAND_BUILD_DIR=${CMAKE_BINARY_DIR}"
@@ -33,14 +37,14 @@ if(CMAKE_CROSSCOMPILING AND QUELBRAND_WINDOWS)
   # One Wine prefix per build tree and one wine server (with a virtual X
   # display) for the whole run.
   add_test(NAME wine_session_start
-           COMMAND ${CMAKE_SOURCE_DIR}/tools/wine-session start ${CMAKE_BINARY_DIR})
+           COMMAND ${QUELBRAND_BASH} ${CMAKE_SOURCE_DIR}/tools/wine-session start ${CMAKE_BINARY_DIR})
   add_test(NAME wine_session_stop
-           COMMAND ${CMAKE_SOURCE_DIR}/tools/wine-session stop ${CMAKE_BINARY_DIR})
+           COMMAND ${QUELBRAND_BASH} ${CMAKE_SOURCE_DIR}/tools/wine-session stop ${CMAKE_BINARY_DIR})
   set_tests_properties(wine_session_start PROPERTIES FIXTURES_SETUP wine)
   set_tests_properties(wine_session_stop PROPERTIES FIXTURES_CLEANUP wine)
   set(QUELBRAND_TEST_FIXTURE wine)
 else()
-  set(QUELBRAND_RUNNER ${CMAKE_SOURCE_DIR}/tools/wine-run)
+  set(QUELBRAND_RUNNER ${QUELBRAND_BASH} ${CMAKE_SOURCE_DIR}/tools/wine-run)
   set(QUELBRAND_TEST_ENV "QUELBRAND_BUILD_DIR=${CMAKE_BINARY_DIR}")
   set(QUELBRAND_TEST_FIXTURE "")
 endif()
