@@ -71,11 +71,10 @@ DWORD LocateSection(HMODULE module, PayloadSection& found) {
   if (fileHeader.SizeOfOptionalHeader == 0) return ERROR_EXE_MARKED_INVALID;
 
   const uintptr_t sections = fileHeaderAddress + sizeof(IMAGE_FILE_HEADER) + fileHeader.SizeOfOptionalHeader;
-  const size_t sectionCount = fileHeader.NumberOfSections;
-  if (!CanAccess(sections, sectionCount * sizeof(IMAGE_SECTION_HEADER))) return ERROR_EXE_MARKED_INVALID;
-
-  for (size_t i = 0; i < sectionCount; ++i) {
-    const auto section = Read<IMAGE_SECTION_HEADER>(sections + i * sizeof(IMAGE_SECTION_HEADER));
+  for (size_t i = 0; i < fileHeader.NumberOfSections; ++i) {
+    const uintptr_t entry = sections + i * sizeof(IMAGE_SECTION_HEADER);
+    if (!CanAccess(entry, sizeof(IMAGE_SECTION_HEADER))) return ERROR_EXE_MARKED_INVALID;
+    const auto section = Read<IMAGE_SECTION_HEADER>(entry);
     if (std::memcmp(section.Name, kPayloadSectionName, IMAGE_SIZEOF_SHORT_NAME) != 0) continue;
 
     if (section.VirtualAddress == 0 || section.SizeOfRawData == 0) return ERROR_EXE_MARKED_INVALID;
