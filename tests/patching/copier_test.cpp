@@ -295,13 +295,16 @@ TEST(CopierRelocation, FarDisplacementsDependOnPointerWidth) {
   CodePair code;
   code.Put({0xE8, 0, 0, 0, 0});
   CopyOutcome outcome;
-  // 4 GiB away: the same place modulo 2^32, out of reach for 64-bit code.
-  int64_t far = int64_t{1} << 32;
-  if (sizeof(void*) == 4) far = CodeDistance(code.src(), code.src() + 0x80000000u);
-  CopyInstruction(code.dst(), code.src(), far, &outcome);
+  // 2 GiB away a 32-bit process still reaches (addresses wrap); 4 GiB away
+  // is out of reach for 64-bit code.
+  int64_t distance = sizeof(void*) == 4 ? INT32_MIN : int64_t{1} << 32;
+  CopyInstruction(code.dst(), code.src(), distance, &outcome);
   EXPECT_EQ(outcome.uncarried, sizeof(void*) == 8);
   EXPECT_EQ(outcome.extra, 0);
   EXPECT_TRUE(outcome.hasBranch);
+  if (sizeof(void*) == 4) {
+    EXPECT_EQ(static_cast<uint32_t>(Read32(code.dst() + 1)), 0x80000000u);
+  }
 }
 
 TEST(CopierInterface, NullSourceAndScratchDestination) {
