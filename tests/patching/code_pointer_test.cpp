@@ -58,7 +58,8 @@ TEST(CodeFromPointer, OnlyJumpsThroughAnImportTableAreFollowed) {
 
 TEST(CodeFromPointer, ShortJumpLeadsToAPatchJumpOrAStub) {
   // jmp +3 to a near jump: the near jump's destination.
-  auto* toNear = static_cast<uint8_t*>(InImage(0x00401100, Code().Put({0xEB, 0x03, 0xCC, 0xCC, 0xCC, 0xE9, 0, 0, 0, 0})));
+  auto* toNear = static_cast<uint8_t*>(
+      InImage(0x00401100, Code().Put({0xEB, 0x03, 0xCC, 0xCC, 0xCC, 0xE9, 0, 0, 0, 0})));
   int32_t rel = static_cast<int32_t>(reinterpret_cast<uintptr_t>(HookAddress()) - (0x00401105 + 5));
   std::memcpy(toNear + 6, &rel, 4);
   EXPECT_EQ(PatchCodeFromPointer(toNear), HookAddress());
@@ -150,7 +151,8 @@ TEST(CodeFromPointer, BrokenHeadersAndUnreadableMemoryNeverFault) {
 
   // Pointers to nothing, to inaccessible pages, and a jump whose slot or
   // landing place cannot be read.
-  auto* pages = static_cast<uint8_t*>(VirtualAlloc(nullptr, 0x2000, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
+  auto* pages =
+      static_cast<uint8_t*>(VirtualAlloc(nullptr, 0x2000, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
   DWORD old;
   VirtualProtect(pages + 0x1000, 0x1000, PAGE_NOACCESS, &old);
   for (void* p : {reinterpret_cast<void*>(0x10), At(pages, 0x1000), At(farHeader.base, 0x1800)}) {

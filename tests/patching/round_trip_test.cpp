@@ -35,7 +35,8 @@ LONG DetachAll(std::initializer_list<Redirection> all) {
 
 // The trampoline runs the moved bytes unchanged (no relative branch among
 // them here) and then jumps to the rest of the function.
-void ExpectPlainTrampoline(PatchSite site, const void* target, const std::vector<uint8_t>& before, size_t moved) {
+void ExpectPlainTrampoline(PatchSite site, const void* target, const std::vector<uint8_t>& before,
+                           size_t moved) {
   const Trampoline* t = AsTrampoline(site);
   ASSERT_EQ(t->restoreLength, moved);
   EXPECT_EQ(std::memcmp(t->code, before.data(), moved), 0);
@@ -53,12 +54,18 @@ __attribute__((noinline, noipa)) int SumOfSquares(int n) {
 
 __attribute__((noinline, noipa)) const char* DayName(int day) {
   switch (day) {
-    case 0: return "Sundas";
-    case 1: return "Morndas";
-    case 2: return "Tirdas";
-    case 3: return "Middas";
-    case 4: return "Turdas";
-    default: return "?";
+    case 0:
+      return "Sundas";
+    case 1:
+      return "Morndas";
+    case 2:
+      return "Tirdas";
+    case 3:
+      return "Middas";
+    case 4:
+      return "Turdas";
+    default:
+      return "?";
   }
 }
 
@@ -72,7 +79,9 @@ int SumHook(int n) {
   ++sumHookCalls;
   return reinterpret_cast<int (*)(int)>(sumSite)(n) * 10;
 }
-const char* DayHook(int day) { return day == 1 ? "Loredas" : reinterpret_cast<const char* (*)(int)>(daySite)(day); }
+const char* DayHook(int day) {
+  return day == 1 ? "Loredas" : reinterpret_cast<const char* (*)(int)>(daySite)(day);
+}
 
 TEST(RoundTrip, OwnFunctions) {
   auto* sum = reinterpret_cast<uint8_t*>(SumOfSquares);
@@ -81,8 +90,9 @@ TEST(RoundTrip, OwnFunctions) {
   std::vector<uint8_t> dayBefore = BytesAt(day, kCompared);
   sumSite = sum;
   daySite = day;
-  ASSERT_EQ(AttachAll({{&sumSite, reinterpret_cast<void*>(SumHook)}, {&daySite, reinterpret_cast<void*>(DayHook)}}),
-            NO_ERROR);
+  ASSERT_EQ(
+      AttachAll({{&sumSite, reinterpret_cast<void*>(SumHook)}, {&daySite, reinterpret_cast<void*>(DayHook)}}),
+      NO_ERROR);
   EXPECT_EQ(JumpDestination(sum), reinterpret_cast<void*>(SumHook));
   EXPECT_EQ(JumpDestination(day), reinterpret_cast<void*>(DayHook));
 
@@ -95,8 +105,9 @@ TEST(RoundTrip, OwnFunctions) {
   EXPECT_STREQ(reinterpret_cast<const char* (*)(int)>(daySite)(1), "Morndas");
   EXPECT_STREQ(reinterpret_cast<const char* (*)(int)>(daySite)(7), "?");
 
-  ASSERT_EQ(DetachAll({{&sumSite, reinterpret_cast<void*>(SumHook)}, {&daySite, reinterpret_cast<void*>(DayHook)}}),
-            NO_ERROR);
+  ASSERT_EQ(
+      DetachAll({{&sumSite, reinterpret_cast<void*>(SumHook)}, {&daySite, reinterpret_cast<void*>(DayHook)}}),
+      NO_ERROR);
   EXPECT_EQ(sumSite, sum);
   EXPECT_EQ(daySite, day);
   EXPECT_EQ(BytesAt(sum, kCompared), sumBefore);
@@ -187,19 +198,20 @@ int effectCalls;
 const void* textureData;
 
 HRESULT WINAPI TextureHook(void* device, const void* data, UINT size, UINT width, UINT height, UINT levels,
-                           DWORD usage, DWORD format, DWORD pool, DWORD filter, DWORD mipFilter, DWORD colorKey,
-                           void* info, void* palette, void** texture) {
+                           DWORD usage, DWORD format, DWORD pool, DWORD filter, DWORD mipFilter,
+                           DWORD colorKey, void* info, void* palette, void** texture) {
   ++textureCalls;
   textureData = data;
-  return reinterpret_cast<CreateTextureExFn>(textureSite)(device, data, size, width, height, levels, usage, format,
-                                                          pool, filter, mipFilter, colorKey, info, palette, texture);
+  return reinterpret_cast<CreateTextureExFn>(textureSite)(device, data, size, width, height, levels, usage,
+                                                          format, pool, filter, mipFilter, colorKey, info,
+                                                          palette, texture);
 }
 
 HRESULT WINAPI EffectHook(void* device, const void* data, UINT size, const void* defines, void* include,
                           DWORD flags, void* pool, void** effect, void** errors) {
   ++effectCalls;
-  return reinterpret_cast<CreateEffectFn>(effectSite)(device, data, size, defines, include, flags, pool, effect,
-                                                      errors);
+  return reinterpret_cast<CreateEffectFn>(effectSite)(device, data, size, defines, include, flags, pool,
+                                                      effect, errors);
 }
 
 HRESULT CallTexture(void* function, const void* data) {
@@ -221,7 +233,8 @@ TEST(RoundTrip, D3dx9StackRealigningExports) {
   auto* texture = reinterpret_cast<uint8_t*>(GetProcAddress(d3dx, "D3DXCreateTextureFromFileInMemoryEx"));
   auto* effect = reinterpret_cast<uint8_t*>(GetProcAddress(d3dx, "D3DXCreateEffect"));
   ASSERT_TRUE(texture && effect);
-  const std::vector<uint8_t> realign = {0x8D, 0x4C, 0x24, 0x04, 0x83, 0xE4, 0xF0, 0xFF, 0x71, 0xFC, 0x55, 0x89, 0xE5};
+  const std::vector<uint8_t> realign = {0x8D, 0x4C, 0x24, 0x04, 0x83, 0xE4, 0xF0,
+                                        0xFF, 0x71, 0xFC, 0x55, 0x89, 0xE5};
   ASSERT_EQ(BytesAt(texture, realign.size()), realign);
   ASSERT_EQ(BytesAt(effect, realign.size()), realign);
   std::vector<uint8_t> textureBefore = BytesAt(texture, kCompared);

@@ -15,7 +15,8 @@ using enginetest::Code;
 
 // Writable and executable, so the tests can read back where threads went.
 uint8_t* NewCodePage() {
-  return static_cast<uint8_t*>(VirtualAlloc(nullptr, 0x1000, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
+  return static_cast<uint8_t*>(
+      VirtualAlloc(nullptr, 0x1000, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
 }
 
 uint8_t* Put(uint8_t* at, const Code& code) {
@@ -37,7 +38,8 @@ Parked StartParked(uint8_t* page) {
   // loop: inc dword [parked]; jmp loop
   uint8_t* park = Put(page, Code().Put({0xFF, 0x05}).PutAddress(&parked).Put({0xEB, 0xF8}));
   parked = 0;
-  HANDLE thread = CreateThread(nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(park), nullptr, 0, nullptr);
+  HANDLE thread =
+      CreateThread(nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(park), nullptr, 0, nullptr);
   while (parked == 0) SwitchToThread();
   return Parked{thread, park};
 }
@@ -73,7 +75,10 @@ LONG WaitForResult() {
 // Nine bytes move; the je widens, so the trampoline's code is 2 + 6 + 5
 // bytes, then the jump back at 13.
 Code Target() {
-  return Code().Put({0x85, 0xC9, 0x74, 0x05, 0x05, 0x02, 0x00, 0x00, 0x00, 0xA3}).PutAddress(&result).Put({0xEB, 0xFE});
+  return Code()
+      .Put({0x85, 0xC9, 0x74, 0x05, 0x05, 0x02, 0x00, 0x00, 0x00, 0xA3})
+      .PutAddress(&result)
+      .Put({0xEB, 0xFE});
 }
 
 struct Case {
@@ -155,22 +160,20 @@ TEST(ThreadRepair, ThreadSpinningInTheMovedBytesSurvivesRepeatedAttachAndDetach)
   // entry: mov esi,[esp+4]; then the target:
   //   0: mov eax,[esi]  2: test eax,eax  4: je 0   (the whole loop moves)
   //   6: mov dword [done],1  16: xor eax,eax  18: ret 4
-  uint8_t* entry = Put(page, Code()
-                                 .Put({0x8B, 0x74, 0x24, 0x04, 0x8B, 0x06, 0x85, 0xC0, 0x74, 0xFA, 0xC7, 0x05})
-                                 .PutAddress(&done)
-                                 .Put32(1)
-                                 .Put({0x33, 0xC0, 0xC2, 0x04, 0x00}));
+  uint8_t* entry =
+      Put(page, Code()
+                    .Put({0x8B, 0x74, 0x24, 0x04, 0x8B, 0x06, 0x85, 0xC0, 0x74, 0xFA, 0xC7, 0x05})
+                    .PutAddress(&done)
+                    .Put32(1)
+                    .Put({0x33, 0xC0, 0xC2, 0x04, 0x00}));
   uint8_t* target = entry + 4;
   // The replacement marks a pass and goes on through the trampoline, so the
   // redirected loop runs trampoline -> target -> replacement -> trampoline.
   // (A plain store: a read-modify-write here would be where the thread is
   // nearly always found.)
-  uint8_t* replacement = Put(page + 0x100, Code()
-                                               .Put({0xC7, 0x05})
-                                               .PutAddress(&passes)
-                                               .Put32(1)
-                                               .Put({0xFF, 0x25})
-                                               .PutAddress(&spinSite));
+  uint8_t* replacement =
+      Put(page + 0x100,
+          Code().Put({0xC7, 0x05}).PutAddress(&passes).Put32(1).Put({0xFF, 0x25}).PutAddress(&spinSite));
   std::vector<uint8_t> before(target, target + 16);
 
   flag = 0;
@@ -186,7 +189,8 @@ TEST(ThreadRepair, ThreadSpinningInTheMovedBytesSurvivesRepeatedAttachAndDetach)
     ASSERT_EQ(PatchBegin(), NO_ERROR);
     ASSERT_EQ(PatchUpdateThread(thread), NO_ERROR);
     uintptr_t ip = IpOf(thread);
-    movedIntoTrampoline += ip >= reinterpret_cast<uintptr_t>(target) && ip < reinterpret_cast<uintptr_t>(target + 6);
+    movedIntoTrampoline +=
+        ip >= reinterpret_cast<uintptr_t>(target) && ip < reinterpret_cast<uintptr_t>(target + 6);
     passes = 0;
     ASSERT_EQ(PatchAttach(&spinSite, replacement), NO_ERROR);
     ASSERT_EQ(PatchCommit(), NO_ERROR);
