@@ -9,8 +9,8 @@
 
 namespace {
 
-constexpr uint16_t kDosSignature = 0x5A4D;      // "MZ"
-constexpr uint32_t kPeSignature = 0x00004550;   // "PE\0\0"
+constexpr uint16_t kDosSignature = 0x5A4D;     // "MZ"
+constexpr uint32_t kPeSignature = 0x00004550;  // "PE\0\0"
 constexpr uint8_t kShortJump = 0xEB;
 constexpr uint8_t kNearJump = 0xE9;
 

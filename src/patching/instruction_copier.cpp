@@ -233,28 +233,83 @@ constexpr bool In(unsigned op, unsigned first, unsigned last) { return op >= fir
 // The one-byte opcode map of 32-bit code.
 constexpr CopyEntry OneByteRow(unsigned op) {
   switch (op) {
-    case 0x26: case 0x2E: case 0x36: case 0x3E: case 0x64: case 0x65: case 0xF0: case 0xF2: case 0xF3:
+    case 0x26:
+    case 0x2E:
+    case 0x36:
+    case 0x3E:
+    case 0x64:
+    case 0x65:
+    case 0xF0:
+    case 0xF2:
+    case 0xF3:
       return Special(op, Prefix);
-    case 0x66: return Special(op, OperandSizePrefix);
-    case 0x67: return Special(op, AddressSizePrefix);
-    case 0x0F: return Special(op, Escape);
-    case 0xEB: return Row(op, 2, 2, 0, 1, 0, ShortJump);
-    case 0xD6: case 0xF1: return Special(op, Invalid);
-    case 0xF6: return Row(op, 2, 2, 1, 0, 0, Group3Byte);
-    case 0xF7: return Row(op, 2, 2, 1, 0, 0, Group3Word);
-    case 0xE0: case 0xE1: case 0xE2: case 0xE3: return Row(op, 2, 2, 0, 1, kNotWidenable, Copy);
-    case 0xE8: case 0xE9: return Row(op, 5, 3, 0, 1, 0, Copy);
-    case 0xA0: case 0xA1: case 0xA2: case 0xA3: return Row(op, 5, 3, 0, 0, kAddressSizeRow, Copy);
-    case 0x9A: case 0xEA: return Imm32(op, 7);  // far pointer: 32-bit offset and selector
-    case 0xC2: case 0xCA: return Plain(op, 3);  // 16-bit immediate whatever the operand size
-    case 0xC8: return Plain(op, 4);
-    case 0x68: case 0xA9: return Imm32(op, 5);
-    case 0x69: case 0x81: case 0xC7: return ModRmImm32(op);
-    case 0x6B: case 0x80: case 0x82: case 0x83: case 0xC0: case 0xC1: case 0xC6: return ModRm(op, 3);
-    case 0x62: case 0xC4: case 0xC5: return Row(op, 2, 2, 1, 0, 0, MemoryOperandOnly);
-    case 0x63: case 0xFE: case 0xFF: return ModRm(op, 2);
-    case 0x6A: case 0xA8: case 0xCD: case 0xD4: case 0xD5: return Plain(op, 2);
-    default: break;
+    case 0x66:
+      return Special(op, OperandSizePrefix);
+    case 0x67:
+      return Special(op, AddressSizePrefix);
+    case 0x0F:
+      return Special(op, Escape);
+    case 0xEB:
+      return Row(op, 2, 2, 0, 1, 0, ShortJump);
+    case 0xD6:
+    case 0xF1:
+      return Special(op, Invalid);
+    case 0xF6:
+      return Row(op, 2, 2, 1, 0, 0, Group3Byte);
+    case 0xF7:
+      return Row(op, 2, 2, 1, 0, 0, Group3Word);
+    case 0xE0:
+    case 0xE1:
+    case 0xE2:
+    case 0xE3:
+      return Row(op, 2, 2, 0, 1, kNotWidenable, Copy);
+    case 0xE8:
+    case 0xE9:
+      return Row(op, 5, 3, 0, 1, 0, Copy);
+    case 0xA0:
+    case 0xA1:
+    case 0xA2:
+    case 0xA3:
+      return Row(op, 5, 3, 0, 0, kAddressSizeRow, Copy);
+    case 0x9A:
+    case 0xEA:
+      return Imm32(op, 7);  // far pointer: 32-bit offset and selector
+    case 0xC2:
+    case 0xCA:
+      return Plain(op, 3);  // 16-bit immediate whatever the operand size
+    case 0xC8:
+      return Plain(op, 4);
+    case 0x68:
+    case 0xA9:
+      return Imm32(op, 5);
+    case 0x69:
+    case 0x81:
+    case 0xC7:
+      return ModRmImm32(op);
+    case 0x6B:
+    case 0x80:
+    case 0x82:
+    case 0x83:
+    case 0xC0:
+    case 0xC1:
+    case 0xC6:
+      return ModRm(op, 3);
+    case 0x62:
+    case 0xC4:
+    case 0xC5:
+      return Row(op, 2, 2, 1, 0, 0, MemoryOperandOnly);
+    case 0x63:
+    case 0xFE:
+    case 0xFF:
+      return ModRm(op, 2);
+    case 0x6A:
+    case 0xA8:
+    case 0xCD:
+    case 0xD4:
+    case 0xD5:
+      return Plain(op, 2);
+    default:
+      break;
   }
   if (In(op, 0x70, 0x7F)) return Row(op, 2, 2, 0, 1, 0, ShortJump);
   if (op < 0x40) {
@@ -275,15 +330,43 @@ constexpr CopyEntry OneByteRow(unsigned op) {
 // The map after the 0F escape byte; sizes count from the byte after 0F.
 constexpr CopyEntry EscapeRow(unsigned op) {
   switch (op) {
-    case 0x04: case 0x05: case 0x07: case 0x0A: case 0x0C: case 0xA6: case 0xA7: case 0xB8: case 0xB9:
-    case 0xD0: case 0xF0: case 0xFF:
+    case 0x04:
+    case 0x05:
+    case 0x07:
+    case 0x0A:
+    case 0x0C:
+    case 0xA6:
+    case 0xA7:
+    case 0xB8:
+    case 0xB9:
+    case 0xD0:
+    case 0xF0:
+    case 0xFF:
       return Special(op, Invalid);
-    case 0x06: case 0x08: case 0x09: case 0x0B: case 0x0E: case 0x77: case 0xA0: case 0xA1: case 0xA2:
-    case 0xA8: case 0xA9: case 0xAA:
+    case 0x06:
+    case 0x08:
+    case 0x09:
+    case 0x0B:
+    case 0x0E:
+    case 0x77:
+    case 0xA0:
+    case 0xA1:
+    case 0xA2:
+    case 0xA8:
+    case 0xA9:
+    case 0xAA:
       return Plain(op, 1);
-    case 0x0F: case 0xA4: case 0xAC: case 0xBA: case 0xC2: case 0xC4: case 0xC5: case 0xC6:
+    case 0x0F:
+    case 0xA4:
+    case 0xAC:
+    case 0xBA:
+    case 0xC2:
+    case 0xC4:
+    case 0xC5:
+    case 0xC6:
       return ModRm(op, 3);
-    default: break;
+    default:
+      break;
   }
   if (In(op, 0x19, 0x1E) || In(op, 0x24, 0x27) || In(op, 0x36, 0x3F) || In(op, 0x78, 0x7D)) {
     return Special(op, Invalid);
@@ -343,9 +426,19 @@ const uint8_t* PatchCopyInstruction(uint8_t* dst, const uint8_t* src, int32_t* e
 bool EndsFunction(const uint8_t* instruction) {
   const uint8_t* p = instruction;
   switch (p[0]) {
-    case 0xEB: case 0xE9: case 0xE0: case 0xC2: case 0xC3: case 0xCC:
+    case 0xEB:
+    case 0xE9:
+    case 0xE0:
+    case 0xC2:
+    case 0xC3:
+    case 0xCC:
       return true;
-    case 0x26: case 0x2E: case 0x36: case 0x3E: case 0x64: case 0x65:
+    case 0x26:
+    case 0x2E:
+    case 0x36:
+    case 0x3E:
+    case 0x64:
+    case 0x65:
       ++p;
       break;
     default:

@@ -88,7 +88,8 @@ Trampoline* AllocTrampoline(const void* target) {
   if (currentRegion == nullptr) currentRegion = regionList;
   if (currentRegion == nullptr || !HeadInReach(currentRegion, window)) {
     TrampolineRegion* found = nullptr;
-    for (TrampolineRegion* region = regionList; region != nullptr && found == nullptr; region = region->next) {
+    for (TrampolineRegion* region = regionList; region != nullptr && found == nullptr;
+         region = region->next) {
       if (HeadInReach(region, window)) found = region;
     }
     if (found != nullptr) {
@@ -106,8 +107,8 @@ Trampoline* AllocTrampoline(const void* target) {
 
 void FreeTrampoline(Trampoline* trampoline) {
   std::memset(trampoline, 0, sizeof *trampoline);
-  auto* region =
-      reinterpret_cast<TrampolineRegion*>(reinterpret_cast<uintptr_t>(trampoline) & ~uintptr_t{kRegionSize - 1});
+  auto* region = reinterpret_cast<TrampolineRegion*>(reinterpret_cast<uintptr_t>(trampoline) &
+                                                     ~uintptr_t{kRegionSize - 1});
   trampoline->remainder = reinterpret_cast<uint8_t*>(region->freeHead);
   region->freeHead = trampoline;
 }

@@ -256,7 +256,8 @@ TEST(CopierRelocation, PrefixedShortJumpKeepsItsPrefix) {
   CodePair code;
   code.Put({0x3E, 0x74, 0x10});  // branch-taken hint
   CopyOutcome outcome;
-  const uint8_t* next = CopyInstruction(code.dst(), code.src(), CodeDistance(code.src(), code.dst()), &outcome);
+  const uint8_t* next =
+      CopyInstruction(code.dst(), code.src(), CodeDistance(code.src(), code.dst()), &outcome);
   EXPECT_EQ(next, code.src() + 3);
   EXPECT_EQ(outcome.extra, 4);
   EXPECT_EQ(code.dst()[0], 0x3E);
@@ -295,13 +296,16 @@ TEST(CopierRelocation, FarDisplacementsDependOnPointerWidth) {
   CodePair code;
   code.Put({0xE8, 0, 0, 0, 0});
   CopyOutcome outcome;
-  // 4 GiB away: the same place modulo 2^32, out of reach for 64-bit code.
-  int64_t far = int64_t{1} << 32;
-  if (sizeof(void*) == 4) far = CodeDistance(code.src(), code.src() + 0x80000000u);
-  CopyInstruction(code.dst(), code.src(), far, &outcome);
+  // 2 GiB away a 32-bit process still reaches (addresses wrap); 4 GiB away
+  // is out of reach for 64-bit code.
+  int64_t distance = sizeof(void*) == 4 ? INT32_MIN : int64_t{1} << 32;
+  CopyInstruction(code.dst(), code.src(), distance, &outcome);
   EXPECT_EQ(outcome.uncarried, sizeof(void*) == 8);
   EXPECT_EQ(outcome.extra, 0);
   EXPECT_TRUE(outcome.hasBranch);
+  if (sizeof(void*) == 4) {
+    EXPECT_EQ(static_cast<uint32_t>(Read32(code.dst() + 1)), 0x80000000u);
+  }
 }
 
 TEST(CopierInterface, NullSourceAndScratchDestination) {
@@ -321,11 +325,11 @@ TEST(CopierInterface, NullSourceAndScratchDestination) {
 
 TEST(CopierInterface, EndsFunction) {
   std::vector<std::vector<uint8_t>> ends = {
-      {0xEB, 0x00}, {0xE9, 0, 0, 0, 0}, {0xE0, 0x00}, {0xC2, 0x04, 0x00}, {0xC3}, {0xCC},
-      {0xFF, 0x25, 0, 0, 0, 0}, {0x2E, 0xFF, 0x25}, {0x64, 0xFF, 0x25}, {0x3E, 0xFF, 0x25}};
+      {0xEB, 0x00}, {0xE9, 0, 0, 0, 0},       {0xE0, 0x00},       {0xC2, 0x04, 0x00}, {0xC3},
+      {0xCC},       {0xFF, 0x25, 0, 0, 0, 0}, {0x2E, 0xFF, 0x25}, {0x64, 0xFF, 0x25}, {0x3E, 0xFF, 0x25}};
   std::vector<std::vector<uint8_t>> continues = {
-      {0xE8, 0, 0, 0, 0}, {0x74, 0x00}, {0xFF, 0x15, 0, 0, 0, 0}, {0xFF, 0xE0, 0},
-      {0x2E, 0xFF, 0x15}, {0x66, 0xFF, 0x25}, {0x90, 0xC3, 0}, {0xE2, 0x00, 0}};
+      {0xE8, 0, 0, 0, 0}, {0x74, 0x00},       {0xFF, 0x15, 0, 0, 0, 0}, {0xFF, 0xE0, 0},
+      {0x2E, 0xFF, 0x15}, {0x66, 0xFF, 0x25}, {0x90, 0xC3, 0},          {0xE2, 0x00, 0}};
   for (auto& code : ends) {
     code.resize(4, 0);
     EXPECT_TRUE(EndsFunction(code.data())) << std::hex << int(code[0]);

@@ -17,7 +17,7 @@ namespace {
 struct Listed {
   size_t offset;  // from the start of the section
   size_t length;
-  bool bad;       // the disassembler lost sync ("(bad)")
+  bool bad;  // the disassembler lost sync ("(bad)")
 };
 
 struct Section {
@@ -89,7 +89,8 @@ std::string Hex(const uint8_t* p, size_t n) {
 }
 
 TEST(DecoderReference, LengthsMatchTheDisassemblerOnWineDlls) {
-  const char* dlls[] = {"kernel32.dll", "d3dx9_43.dll", "msvcrt.dll", "user32.dll", "ntdll.dll", "ucrtbase.dll"};
+  const char* dlls[] = {"kernel32.dll", "d3dx9_43.dll", "msvcrt.dll",
+                        "user32.dll",   "ntdll.dll",    "ucrtbase.dll"};
   size_t compared = 0;
   size_t bad = 0;
   size_t invalidRows = 0;
@@ -124,10 +125,12 @@ TEST(DecoderReference, LengthsMatchTheDisassemblerOnWineDlls) {
       }
     }
   }
-  std::printf("compared %zu instructions; excluded %zu in the decoder's invalid rows and %zu "
-              "that the disassembler could not decode\n",
-              compared, invalidRows, bad);
-  for (size_t i = 0; i < disagreements.size() && i < 100; ++i) std::printf("  %s\n", disagreements[i].c_str());
+  std::printf(
+      "compared %zu instructions; excluded %zu in the decoder's invalid rows and %zu "
+      "that the disassembler could not decode\n",
+      compared, invalidRows, bad);
+  for (size_t i = 0; i < disagreements.size() && i < 100; ++i)
+    std::printf("  %s\n", disagreements[i].c_str());
   EXPECT_GE(compared, 200000u);
   EXPECT_EQ(disagreements.size(), 0u);
 }

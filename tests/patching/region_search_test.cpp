@@ -1,9 +1,9 @@
+#include "patching/region_search.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
 #include <set>
-
-#include "patching/region_search.h"
 
 namespace {
 
@@ -12,7 +12,7 @@ namespace {
 struct FakeSpace {
   std::map<uint64_t, uint64_t> used;  // start -> end
   uint64_t limit = 0x7FFF0000;
-  std::set<uint32_t> refused;          // addresses where allocation fails
+  std::set<uint32_t> refused;  // addresses where allocation fails
   int queries = 0;
 
   void Use(uint64_t start, uint64_t end) { used[start] = end; }

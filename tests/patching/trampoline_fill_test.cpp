@@ -65,7 +65,8 @@ TEST(TrampolineFill, PlainPrologueMovesWholeInstructions) {
 
 TEST(TrampolineFill, StackRealigningPrologue) {
   // lea ecx,[esp+4]; and esp,-16; push dword [ecx-4]; push ebp; mov ebp,esp
-  std::vector<uint8_t> prologue = {0x8D, 0x4C, 0x24, 0x04, 0x83, 0xE4, 0xF0, 0xFF, 0x71, 0xFC, 0x55, 0x89, 0xE5};
+  std::vector<uint8_t> prologue = {0x8D, 0x4C, 0x24, 0x04, 0x83, 0xE4, 0xF0,
+                                   0xFF, 0x71, 0xFC, 0x55, 0x89, 0xE5};
   ASSERT_EQ(Fill(prologue), kPatchOk);
   EXPECT_EQ(T().restoreLength, 7);
   EXPECT_EQ(T().codeLength, 7);
@@ -131,8 +132,8 @@ TEST(TrampolineFill, RefusesWhatCannotBeMoved) {
 TEST(TrampolineFill, OversizedMovesAreRefusedBeforeWriting) {
   // jo; jno; then a 14-byte instruction: 6 + 6 + 14 bytes of code leave no
   // room for the 5-byte jump back.
-  std::vector<uint8_t> code = {0x70, 0x20, 0x71, 0x20, 0x2E, 0x3E, 0x26, 0xC7, 0x84, 0x24,
-                               0x00, 0x01, 0x00, 0x00, 0x78, 0x56, 0x34, 0x12};
+  std::vector<uint8_t> code = {0x70, 0x20, 0x71, 0x20, 0x2E, 0x3E, 0x26, 0xC7, 0x84,
+                               0x24, 0x00, 0x01, 0x00, 0x00, 0x78, 0x56, 0x34, 0x12};
   EXPECT_EQ(Fill(code), kPatchInvalidHandle);
   EXPECT_EQ(arena.trampoline.codeLength, 0xCC) << "nothing written past the staged code";
   EXPECT_EQ(arena.trampoline.restoreLength, 0xCC);
@@ -143,8 +144,8 @@ TEST(TrampolineFill, OversizedMovesAreRefusedBeforeWriting) {
   EXPECT_EQ(T().restoreLength, 17);
   EXPECT_EQ(JumpDestination(T().code + 25), arena.target + 17);
   // The longest accepted move: 4 bytes, then a 15-byte instruction.
-  std::vector<uint8_t> longest = {0x40, 0x40, 0x40, 0x40, 0x2E, 0x3E, 0x26, 0x64,
-                                  0xC7, 0x84, 0x24, 0x00, 0x01, 0x00, 0x00, 0x78, 0x56, 0x34, 0x12};
+  std::vector<uint8_t> longest = {0x40, 0x40, 0x40, 0x40, 0x2E, 0x3E, 0x26, 0x64, 0xC7, 0x84,
+                                  0x24, 0x00, 0x01, 0x00, 0x00, 0x78, 0x56, 0x34, 0x12};
   ASSERT_EQ(Fill(longest), kPatchOk);
   EXPECT_EQ(T().restoreLength, 19);
   EXPECT_EQ(std::memcmp(T().restore, longest.data(), 19), 0);

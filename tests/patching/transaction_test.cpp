@@ -28,11 +28,15 @@ int __cdecl MulHook(int a, int b) { return reinterpret_cast<BinaryFn>(mulSite)(a
 int __cdecl SubHook(int a, int b) { return reinterpret_cast<BinaryFn>(subSite)(a, b) + 3000; }
 
 // push ebp; mov ebp,esp; mov eax,[ebp+8]; <op> eax,[ebp+12]; pop ebp; ret
-uint8_t* NewAdd() { return Place(Code().Put({0x55, 0x8B, 0xEC, 0x8B, 0x45, 0x08, 0x03, 0x45, 0x0C, 0x5D, 0xC3})); }
+uint8_t* NewAdd() {
+  return Place(Code().Put({0x55, 0x8B, 0xEC, 0x8B, 0x45, 0x08, 0x03, 0x45, 0x0C, 0x5D, 0xC3}));
+}
 uint8_t* NewMul() {
   return Place(Code().Put({0x55, 0x8B, 0xEC, 0x8B, 0x45, 0x08, 0x0F, 0xAF, 0x45, 0x0C, 0x5D, 0xC3}));
 }
-uint8_t* NewSub() { return Place(Code().Put({0x55, 0x8B, 0xEC, 0x8B, 0x45, 0x08, 0x2B, 0x45, 0x0C, 0x5D, 0xC3})); }
+uint8_t* NewSub() {
+  return Place(Code().Put({0x55, 0x8B, 0xEC, 0x8B, 0x45, 0x08, 0x2B, 0x45, 0x0C, 0x5D, 0xC3}));
+}
 
 int Call(const void* function, int a, int b) {
   return reinterpret_cast<BinaryFn>(const_cast<void*>(function))(a, b);
@@ -123,7 +127,8 @@ TEST(PatchTransaction, OtherThreadsAreRefusedWithoutFailingTheTransaction) {
   EXPECT_EQ(Call(add, 1, 1), 1002);
 
   // Without a transaction nobody owns one.
-  std::thread late([&] { EXPECT_EQ(PatchAttach(&addSite, reinterpret_cast<void*>(AddHook)), ERROR_INVALID_OPERATION); });
+  std::thread late(
+      [&] { EXPECT_EQ(PatchAttach(&addSite, reinterpret_cast<void*>(AddHook)), ERROR_INVALID_OPERATION); });
   late.join();
   EXPECT_EQ(PatchAttach(&addSite, reinterpret_cast<void*>(AddHook)), ERROR_INVALID_OPERATION);
 }
@@ -219,9 +224,9 @@ TEST(PatchTransaction, UnmovableTargetsAreRefusedWithTheirCodes) {
     LONG error;
   };
   Case cases[] = {
-      {Code().Put({0xE2, 0x10, 0x90, 0x90, 0x90, 0x90}), ERROR_INVALID_BLOCK},          // loop
-      {Code().Put({0xF3, 0x0F, 0x1E, 0xFB, 0x55, 0x8B, 0xEC}), ERROR_INVALID_BLOCK},    // not decoded
-      {Code().Put({0x74, 0x01, 0x40, 0x40, 0x40, 0x40, 0xC3}), ERROR_INVALID_BLOCK},    // branch inside
+      {Code().Put({0xE2, 0x10, 0x90, 0x90, 0x90, 0x90}), ERROR_INVALID_BLOCK},        // loop
+      {Code().Put({0xF3, 0x0F, 0x1E, 0xFB, 0x55, 0x8B, 0xEC}), ERROR_INVALID_BLOCK},  // not decoded
+      {Code().Put({0x74, 0x01, 0x40, 0x40, 0x40, 0x40, 0xC3}), ERROR_INVALID_BLOCK},  // branch inside
       {Code().Put({0x70, 0x20, 0x71, 0x20, 0x2E, 0x3E, 0x26, 0xC7, 0x84, 0x24, 0x00, 0x01, 0x00, 0x00, 0x78,
                    0x56, 0x34, 0x12}),
        ERROR_INVALID_HANDLE},  // code area overrun
@@ -237,7 +242,8 @@ TEST(PatchTransaction, UnmovableTargetsAreRefusedWithTheirCodes) {
   }
   // A site naming memory that is not readable code, or code that runs into
   // an inaccessible page before five bytes are covered.
-  auto* pages = static_cast<uint8_t*>(VirtualAlloc(nullptr, 0x2000, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
+  auto* pages =
+      static_cast<uint8_t*>(VirtualAlloc(nullptr, 0x2000, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
   DWORD old;
   VirtualProtect(pages + 0x1000, 0x1000, PAGE_NOACCESS, &old);
   std::memcpy(pages + 0x1000 - 3, "\x55\x8B\xEC", 3);
@@ -341,7 +347,8 @@ TEST(PatchTransaction, FailureMidTransactionLeavesEveryOtherTargetUnchanged) {
   EXPECT_EQ(BytesAt(mul, 16), mulPatched);
   EXPECT_EQ(BytesAt(sub, 16), subBefore);
   EXPECT_EQ(BytesAt(stuck, 16), stuckBefore);
-  for (const void* page : {add, mul, sub, stuck}) EXPECT_EQ(ProtectionOf(page), static_cast<DWORD>(PAGE_EXECUTE_READ));
+  for (const void* page : {add, mul, sub, stuck})
+    EXPECT_EQ(ProtectionOf(page), static_cast<DWORD>(PAGE_EXECUTE_READ));
   EXPECT_EQ(Call(add, 5, 6), 11);
   EXPECT_EQ(Call(mul, 5, 6), 2030);
   EXPECT_EQ(Call(sub, 5, 6), -1);

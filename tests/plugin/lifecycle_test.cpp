@@ -15,20 +15,24 @@ namespace {
 using standin::Host;
 
 using Bytes = std::array<uint8_t, 16>;
+// The game's member-function convention, on free-function pointer types.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wattributes"
 using MatrixMultiply = float*(__thiscall*)(const float* a, float* result, const float* b);
 using BoxPlanesTest = bool(__thiscall*)(const float* box, const void* planes);
+#pragma GCC diagnostic pop
 
-const uint32_t kMathAddresses[] = {kMatrixMultiplyAddress, kTransformMultiplyAddress, kBoxPlanesTestAddress};
+const uintptr_t kMathAddresses[] = {kGameMatrixMultiply, kGameTransformMultiply, kGameBoxPlanesTest};
 
-Bytes BytesAt(uint32_t address) {
+Bytes BytesAt(uintptr_t address) {
   Bytes bytes;
-  std::memcpy(bytes.data(), reinterpret_cast<const void*>(static_cast<uintptr_t>(address)), bytes.size());
+  std::memcpy(bytes.data(), reinterpret_cast<const void*>(address), bytes.size());
   return bytes;
 }
 
 std::vector<Bytes> MathBytes() {
   std::vector<Bytes> all;
-  for (uint32_t address : kMathAddresses) all.push_back(BytesAt(address));
+  for (uintptr_t address : kMathAddresses) all.push_back(BytesAt(address));
   return all;
 }
 
@@ -40,7 +44,7 @@ std::vector<std::string> LogWithoutTimes() {
 
 std::array<float, 9> MultiplyThroughGame(const float* a, const float* b) {
   std::array<float, 9> result;
-  auto multiply = reinterpret_cast<MatrixMultiply>(static_cast<uintptr_t>(kMatrixMultiplyAddress));
+  auto multiply = reinterpret_cast<MatrixMultiply>(kGameMatrixMultiply);
   EXPECT_EQ(multiply(a, result.data(), b), result.data());
   return result;
 }
@@ -56,7 +60,7 @@ TEST(Lifecycle, LoadRedirectsMathAndDetachPutsTheGameBack) {
   ASSERT_TRUE(host.LoadPlugin());
   ASSERT_TRUE(host.Query());
   ASSERT_TRUE(host.Load());
-  for (uint32_t address : kMathAddresses) EXPECT_EQ(BytesAt(address)[0], 0xE9) << std::hex << address;
+  for (uintptr_t address : kMathAddresses) EXPECT_EQ(BytesAt(address)[0], 0xE9) << std::hex << address;
   EXPECT_EQ(std::memcmp(MultiplyThroughGame(a, b).data(), scalar.data(), sizeof scalar), 0);
 
   // A box at the origin with half-size 1, against the plane x >= 5: outside.
@@ -65,7 +69,7 @@ TEST(Lifecycle, LoadRedirectsMathAndDetachPutsTheGameBack) {
     float planes[6][4];
     uint32_t mask;
   } planes = {{{1, 0, 0, 5}}, 1};
-  auto test = reinterpret_cast<BoxPlanesTest>(static_cast<uintptr_t>(kBoxPlanesTestAddress));
+  auto test = reinterpret_cast<BoxPlanesTest>(kGameBoxPlanesTest);
   EXPECT_FALSE(test(box, &planes));
   planes.mask = 0;
   EXPECT_TRUE(test(box, &planes));
@@ -95,7 +99,7 @@ TEST(Lifecycle, LoadWithoutAcceptedQueryStillInstalls) {
   ASSERT_TRUE(host.LoadPlugin());
   EXPECT_FALSE(host.Query(standin::kRuntime1_9_32, true));
   EXPECT_TRUE(host.Load());
-  for (uint32_t address : kMathAddresses) EXPECT_EQ(BytesAt(address)[0], 0xE9) << std::hex << address;
+  for (uintptr_t address : kMathAddresses) EXPECT_EQ(BytesAt(address)[0], 0xE9) << std::hex << address;
 }
 
 TEST(Lifecycle, ThreadReasonsChangeNothing) {
