@@ -80,15 +80,14 @@ inline void MatrixProduct(const float* a, const MatrixRows& b, float* result) {
   const __m128 row0 = MatrixRow(a, b);
   const __m128 row1 = MatrixRow(a + 3, b);
   const __m128 row2 = MatrixRow(a + 6, b);
-  // Byte-masked stores of 12 bytes per row. The processor may fault on the
-  // masked-off bytes of such a store, so none of its 16 bytes may lie past
-  // the record: row 2 is moved up one lane and stored at float 5.
-  const __m128i lanes012 = _mm_setr_epi32(-1, -1, -1, 0);
-  const __m128i lanes123 = _mm_setr_epi32(0, -1, -1, -1);
-  _mm_maskmoveu_si128(_mm_castps_si128(row0), lanes012, reinterpret_cast<char*>(result));
-  _mm_maskmoveu_si128(_mm_castps_si128(row1), lanes012, reinterpret_cast<char*>(result + 3));
-  _mm_maskmoveu_si128(_mm_slli_si128(_mm_castps_si128(row2), 4), lanes123,
-                      reinterpret_cast<char*>(result + 5));
+  // Ordinary stores, exactly the 36 bytes of the result: rows 0 and 1 as 16
+  // bytes each (row 1 overwrites row 0's spare lane), row 2 as 8 + 4 bytes.
+  // Masked non-temporal stores would be weakly ordered against the game's
+  // later stores and bypass the cache the caller reads the result from.
+  _mm_storeu_ps(result, row0);
+  _mm_storeu_ps(result + 3, row1);
+  _mm_storel_pi(reinterpret_cast<__m64*>(result + 6), row2);
+  _mm_store_ss(result + 8, _mm_movehl_ps(row2, row2));
 }
 
 struct TransformLoads {
