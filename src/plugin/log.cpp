@@ -36,8 +36,7 @@ void FormatTime(PluginLog& log) {
   __time64_t now = 0;
   _time64(&now);
   struct tm local = {};
-  if (_localtime64_s(&local, &now) != 0 ||
-      std::strftime(log.timeText, kTimeTextLimit, "%c", &local) == 0) {
+  if (_localtime64_s(&local, &now) != 0 || std::strftime(log.timeText, kTimeTextLimit, "%c", &local) == 0) {
     log.timeText[0] = '\0';
   }
 }

@@ -29,5 +29,4 @@ void LogLine(PluginLog& log, LogLevel level, const char* format, ...)
     __attribute__((format(__MINGW_PRINTF_FORMAT, 3, 4)));
 
 // Writes the message alone: no time, no level, no threshold test.
-void LogRaw(PluginLog& log, const char* format, ...)
-    __attribute__((format(__MINGW_PRINTF_FORMAT, 2, 3)));
+void LogRaw(PluginLog& log, const char* format, ...) __attribute__((format(__MINGW_PRINTF_FORMAT, 2, 3)));

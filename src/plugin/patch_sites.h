@@ -14,7 +14,7 @@ enum class Removal { Never, AtShutDown, IfInstalled };
 
 struct GamePlace {
   uintptr_t address;
-  const char* name;         // the site (redirection) or the jump
+  const char* name;  // the site (redirection) or the jump
   PlaceKind kind;
   const char* installedBy;  // settings key, or "always"
   const char* replacement;  // replacement function or stub

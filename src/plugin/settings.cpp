@@ -1,7 +1,7 @@
 #include "plugin/settings.h"
 
-#include <windows.h>
 #include <shlwapi.h>
+#include <windows.h>
 
 #include <cctype>
 #include <cstdio>

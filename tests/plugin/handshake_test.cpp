@@ -57,10 +57,8 @@ TEST(Handshake, RuntimeVersionBoundary) {
   EXPECT_TRUE(host.Query(0xFFFFFFFF));
 
   std::vector<std::string> expected = {
-      "Quelbrand",
-      "ERROR: unsupported runtime version 091FFFFF",
-      "INFO: Queue OK",
-      "ERROR: unsupported runtime version 0000ABCD",
+      "Quelbrand",      "ERROR: unsupported runtime version 091FFFFF",
+      "INFO: Queue OK", "ERROR: unsupported runtime version 0000ABCD",
       "INFO: Queue OK",
   };
   EXPECT_EQ(LogWithoutTimes(), expected);
@@ -80,8 +78,8 @@ TEST(Handshake, NullRecordsAreRefusedNotDereferenced) {
   Host host;
   ASSERT_TRUE(host.LoadPlugin());
   using QueryFn = bool (*)(const void*, void*);
-  auto query = reinterpret_cast<QueryFn>(
-      reinterpret_cast<void*>(GetProcAddress(host.module(), "SKSEPlugin_Query")));
+  auto query =
+      reinterpret_cast<QueryFn>(reinterpret_cast<void*>(GetProcAddress(host.module(), "SKSEPlugin_Query")));
   ASSERT_NE(query, nullptr);
   EXPECT_FALSE(query(nullptr, nullptr));
   standin::Descriptor descriptor = {};

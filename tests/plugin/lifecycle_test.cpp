@@ -77,7 +77,8 @@ TEST(Lifecycle, LoadRedirectsMathAndDetachPutsTheGameBack) {
   host.Unload();
   EXPECT_EQ(MathBytes(), before);
   EXPECT_EQ(std::memcmp(MultiplyThroughGame(a, b).data(), scalar.data(), sizeof scalar), 0);
-  std::vector<std::string> expected = {"Quelbrand", "INFO: Queue OK", "INFO: SKSEPlugin_Load", "INFO: Detach"};
+  std::vector<std::string> expected = {"Quelbrand", "INFO: Queue OK", "INFO: SKSEPlugin_Load",
+                                       "INFO: Detach"};
   EXPECT_EQ(LogWithoutTimes(), expected);
 }
 
@@ -116,8 +117,8 @@ TEST(Lifecycle, ThreadReasonsChangeNothing) {
   auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
   auto nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
   using Entry = BOOL(WINAPI*)(HINSTANCE, DWORD, LPVOID);
-  auto entry = reinterpret_cast<Entry>(
-      reinterpret_cast<uintptr_t>(base + nt->OptionalHeader.AddressOfEntryPoint));
+  auto entry =
+      reinterpret_cast<Entry>(reinterpret_cast<uintptr_t>(base + nt->OptionalHeader.AddressOfEntryPoint));
   EXPECT_TRUE(entry(host.module(), DLL_THREAD_ATTACH, nullptr));
   EXPECT_TRUE(entry(host.module(), DLL_THREAD_DETACH, nullptr));
   EXPECT_TRUE(entry(host.module(), 7, nullptr));

@@ -41,8 +41,7 @@ TEST(LogFile, LinesCarryLocalTimeInRegionalFormat) {
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0], "Quelbrand");
   std::smatch match;
-  ASSERT_TRUE(std::regex_match(lines[1], match, std::regex(R"(\[([^\]]+)\]INFO: Queue OK)")))
-      << lines[1];
+  ASSERT_TRUE(std::regex_match(lines[1], match, std::regex(R"(\[([^\]]+)\]INFO: Queue OK)"))) << lines[1];
   EXPECT_TRUE(acceptable.count(match[1].str())) << match[1].str();
 }
 

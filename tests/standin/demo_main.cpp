@@ -19,9 +19,7 @@ struct Snapshot {
   uint8_t bytes[kJumpLength];
 };
 
-const uint8_t* GameBytes(uintptr_t address) {
-  return reinterpret_cast<const uint8_t*>(address);
-}
+const uint8_t* GameBytes(uintptr_t address) { return reinterpret_cast<const uint8_t*>(address); }
 
 std::vector<Snapshot> TakeSnapshot() {
   std::vector<Snapshot> snapshot;
@@ -45,11 +43,11 @@ void ReportChanges(HMODULE plugin, const std::vector<Snapshot>& before) {
       int32_t displacement;
       std::memcpy(&displacement, now + 1, 4);
       uintptr_t to = place.address + kJumpLength + static_cast<uintptr_t>(displacement);
-      std::printf("  %08X %-34s %s to Quelbrand.dll+0x%X\n", static_cast<unsigned>(place.address), place.name, kind,
-                  static_cast<unsigned>(to - base));
+      std::printf("  %08X %-34s %s to Quelbrand.dll+0x%X\n", static_cast<unsigned>(place.address), place.name,
+                  kind, static_cast<unsigned>(to - base));
     } else {
-      std::printf("  %08X %-34s changed: %02X %02X %02X %02X %02X\n", static_cast<unsigned>(place.address), place.name, now[0],
-                  now[1], now[2], now[3], now[4]);
+      std::printf("  %08X %-34s changed: %02X %02X %02X %02X %02X\n", static_cast<unsigned>(place.address),
+                  place.name, now[0], now[1], now[2], now[3], now[4]);
     }
   }
 }
@@ -58,7 +56,8 @@ void ReportRestored(const std::vector<Snapshot>& before) {
   for (size_t i = 0; i < before.size(); ++i) {
     const GamePlace& place = kGamePlaces[i];
     bool same = std::memcmp(GameBytes(place.address), before[i].bytes, kJumpLength) == 0;
-    std::printf("  %08X %-34s %s\n", static_cast<unsigned>(place.address), place.name, same ? "as before" : "still changed");
+    std::printf("  %08X %-34s %s\n", static_cast<unsigned>(place.address), place.name,
+                same ? "as before" : "still changed");
   }
 }
 

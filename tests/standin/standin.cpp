@@ -68,8 +68,7 @@ void PlaceInGame(uint32_t address, const void* bytes, size_t size) {
   if (address < kGameAreaBegin || address + size > kGameAreaEnd)
     throw std::out_of_range("outside the stand-in game area");
   std::memcpy(reinterpret_cast<void*>(static_cast<uintptr_t>(address)), bytes, size);
-  FlushInstructionCache(GetCurrentProcess(), reinterpret_cast<void*>(static_cast<uintptr_t>(address)),
-                        size);
+  FlushInstructionCache(GetCurrentProcess(), reinterpret_cast<void*>(static_cast<uintptr_t>(address)), size);
 }
 
 Host::Host() {
