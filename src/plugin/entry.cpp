@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "camera/camera_fix.h"
 #include "patching/module_lookup.h"
 #include "patching/transaction.h"
 #include "plugin/handshake.h"
@@ -49,6 +50,7 @@ extern "C" bool SKSEPlugin_Load(const HostInterface*) {
   // No thread is enlisted: the host's other threads are not running game
   // code that is rewritten here.
   PatchBegin();
+  InstallCameraScaleFix();
   InstallMathReplacements();
   PatchCommit();
   LogLine(GetLog(), LogInfo, "SKSEPlugin_Load");

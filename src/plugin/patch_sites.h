@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "camera/camera_sites.h"
 #include "simd/math_sites.h"
 
 enum class PlaceKind { Redirection, Jump };
@@ -29,4 +30,10 @@ inline constexpr GamePlace kGamePlaces[] = {
      "TransformMultiplySsse3 / TransformMultiplySse2", Removal::AtShutDown, 0},
     {kGameBoxPlanesTest, "BoxPlanesTestSite", PlaceKind::Redirection, "always",
      "BoxPlanesTestSse41 / BoxPlanesTestSse3", Removal::AtShutDown, 0},
+    {kGameThirdPersonCamera, "ThirdPersonCameraSite", PlaceKind::Redirection, "fix3rdPersonCameraScale",
+     "ThirdPersonCameraHook", Removal::Never, 0},
+    {kCameraScaleJump1, "CameraScaleJump1", PlaceKind::Jump, "fix3rdPersonCameraScale", "CameraScaleStub1",
+     Removal::Never, kCameraScaleContinue1},
+    {kCameraScaleJump2, "CameraScaleJump2", PlaceKind::Jump, "fix3rdPersonCameraScale", "CameraScaleStub2",
+     Removal::Never, kCameraScaleContinue2},
 };

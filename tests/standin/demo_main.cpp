@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "plugin/patch_sites.h"
+#include "standin/game_camera.h"
 #include "standin/game_math.h"
 #include "standin/standin.h"
 
@@ -55,9 +56,10 @@ void ReportChanges(HMODULE plugin, const std::vector<Snapshot>& before) {
 void ReportRestored(const std::vector<Snapshot>& before) {
   for (size_t i = 0; i < before.size(); ++i) {
     const GamePlace& place = kGamePlaces[i];
-    bool same = std::memcmp(GameBytes(place.address), before[i].bytes, kJumpLength) == 0;
-    std::printf("  %08X %-34s %s\n", static_cast<unsigned>(place.address), place.name,
-                same ? "as before" : "still changed");
+    const char* state = std::memcmp(GameBytes(place.address), before[i].bytes, kJumpLength) == 0 ? "as before"
+                        : place.removal == Removal::Never ? "kept (never removed)"
+                                                          : "STILL CHANGED";
+    std::printf("  %08X %-34s %s\n", static_cast<unsigned>(place.address), place.name, state);
   }
 }
 
@@ -65,6 +67,7 @@ void ReportRestored(const std::vector<Snapshot>& before) {
 
 int main() {
   standin::PlaceGameMath();
+  standin::PlaceGameCamera();
   std::vector<Snapshot> before = TakeSnapshot();
 
   standin::Host host;

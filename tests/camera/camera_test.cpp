@@ -1,0 +1,280 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <vector>
+
+#include "standin/game_camera.h"
+#include "standin/standin.h"
+
+namespace {
+
+using standin::GameGlobal;
+
+constexpr uint32_t kDistanceCall = 0x83fd6d;
+constexpr uint32_t kOffsetCall = 0x83fe03;
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wattributes"
+using CameraRoutine = uint32_t(__thiscall*)(void* camera, uint32_t argument);
+#pragma GCC diagnostic pop
+
+// The object the camera routine works on (ESI inside it).
+struct Camera {
+  uint8_t head[0x18];
+  const void* scaleCarrier;
+  uint8_t gap[0x40 - 0x1c];
+  float distance;
+  float offset[3];
+};
+static_assert(offsetof(Camera, scaleCarrier) == 0x18 && offsetof(Camera, distance) == 0x40, "layout");
+
+struct ScaleCarrier {
+  uint8_t head[0x84];
+  float scale;
+};
+
+// A game object with a virtual table: slot 3 answers whether it is a node,
+// slot 39 (on the reference) finds an object by name.
+struct GameObject {
+  void* const* vtable;
+  uint32_t pad;
+  uint32_t name;  // +0x08
+  uint8_t gap[0x50 - 0x0c];
+  uint32_t value;  // +0x50
+  uint8_t gap2[0xac - 0x54];
+  GameObject* const* children;  // +0xac
+  uint16_t childCount;          // +0xb0
+};
+static_assert(offsetof(GameObject, value) == 0x50 && offsetof(GameObject, children) == 0xac &&
+                  offsetof(GameObject, childCount) == 0xb0,
+              "node layout");
+
+std::map<uint32_t, const GameObject*> referenceByName;
+std::vector<uint32_t> lookedUpNames;
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wattributes"
+uint32_t __thiscall IsNode(const GameObject*) { return 1; }
+uint32_t __thiscall IsNotNode(const GameObject*) { return 0; }
+const GameObject* __thiscall FindByName(const GameObject*, const uint32_t* nameField) {
+  lookedUpNames.push_back(*nameField);
+  auto found = referenceByName.find(*nameField);
+  return found == referenceByName.end() ? nullptr : found->second;
+}
+#pragma GCC diagnostic pop
+
+struct VirtualTable {
+  void* slots[40] = {};
+  VirtualTable(void* isNode, void* findByName) {
+    slots[3] = isNode;
+    slots[39] = findByName;
+  }
+};
+
+VirtualTable nodeTable(reinterpret_cast<void*>(&IsNode), reinterpret_cast<void*>(&FindByName));
+VirtualTable otherTable(reinterpret_cast<void*>(&IsNotNode), reinterpret_cast<void*>(&FindByName));
+
+GameObject MakeObject(uint32_t name, uint32_t value, bool node = true) {
+  GameObject object = {};
+  object.vtable = node ? nodeTable.slots : otherTable.slots;
+  object.name = name;
+  object.value = value;
+  return object;
+}
+
+// The scene singleton with its reference holder and root node.
+struct Scene {
+  uint8_t head[0x44];
+  const void* holder;
+  uint8_t gap[0x58c - 0x48];
+  GameObject* root;
+};
+struct Holder {
+  uint8_t head[0x20];
+  const GameObject* reference;
+};
+static_assert(offsetof(Scene, root) == 0x58c && offsetof(Holder, reference) == 0x20, "scene layout");
+
+uint32_t RunCamera(Camera& camera, uint32_t argument) {
+  return reinterpret_cast<CameraRoutine>(static_cast<uintptr_t>(standin::kGameThirdPersonCamera))(&camera,
+                                                                                                  argument);
+}
+
+uint8_t FirstByte(uint32_t address) { return GameGlobal<uint8_t>(address); }
+
+class CameraFix : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    standin::PlaceGameCamera();
+    GameGlobal<float>(standin::kCameraDistanceValue) = 3.5f;
+    float offset[3] = {1.0f, -2.0f, 0.75f};
+    std::memcpy(&GameGlobal<float>(standin::kCameraOffsetValues), offset, sizeof offset);
+    GameGlobal<const void*>(standin::kGameSceneSingleton) = nullptr;
+  }
+
+  void Load(const char* settings = "") {
+    standin::WriteSettings(settings);
+    ASSERT_TRUE(host_.LoadPlugin());
+    ASSERT_TRUE(host_.Query());
+    ASSERT_TRUE(host_.Load());
+  }
+
+  standin::Host host_;
+};
+
+TEST_F(CameraFix, ScalesDistanceAndOffsetByTheCarriersFactor) {
+  Camera camera = {};
+  ScaleCarrier carrier = {};
+  carrier.scale = 2.5f;
+  camera.scaleCarrier = &carrier;
+  ASSERT_EQ(RunCamera(camera, 20), 41u);
+  EXPECT_EQ(camera.distance, 3.5f);
+
+  Load();
+  for (uint32_t address : {standin::kGameThirdPersonCamera, kDistanceCall, kOffsetCall})
+    EXPECT_EQ(FirstByte(address), 0xE9) << std::hex << address;
+  EXPECT_EQ(RunCamera(camera, 20), 41u);
+  EXPECT_EQ(camera.distance, 3.5f * 2.5f);
+  EXPECT_EQ(camera.offset[0], 1.0f * 2.5f);
+  EXPECT_EQ(camera.offset[1], -2.0f * 2.5f);
+  EXPECT_EQ(camera.offset[2], 0.75f * 2.5f);
+  // The offset is scaled in place, in the game's own record.
+  EXPECT_EQ(GameGlobal<float>(standin::kCameraOffsetValues), 2.5f);
+}
+
+TEST_F(CameraFix, NoCarrierOrUnitFactorLeavesValuesAsTheGameGaveThem) {
+  Load();
+  Camera camera = {};
+  EXPECT_EQ(RunCamera(camera, 1), 3u);
+  EXPECT_EQ(camera.distance, 3.5f);
+  EXPECT_EQ(camera.offset[1], -2.0f);
+
+  ScaleCarrier carrier = {};
+  carrier.scale = 1.0f;
+  camera.scaleCarrier = &carrier;
+  EXPECT_EQ(RunCamera(camera, 1), 3u);
+  EXPECT_EQ(camera.distance, 3.5f);
+  EXPECT_EQ(camera.offset[0], 1.0f);
+  EXPECT_EQ(camera.offset[1], -2.0f);
+  EXPECT_EQ(camera.offset[2], 0.75f);
+}
+
+TEST_F(CameraFix, CopiesValuesIntoTheNodeTreeByName) {
+  GameObject refA = MakeObject(0, 0xA0A0A0A0);
+  GameObject refC = MakeObject(0, 0xC0C0C0C0);
+  GameObject refNotNode = MakeObject(0, 0xBADBAD, false);
+  GameObject referenceObject = MakeObject(0, 0);
+  referenceByName = {
+      {0x100, &refA}, {0x300, &refC}, {0x400, &refNotNode}, {standin::kNameRefusedByTest, &refA}};
+
+  GameObject unnamed = MakeObject(0, 1);                            // not looked up
+  GameObject refused = MakeObject(standin::kNameRefusedByTest, 2);  // fails the name test
+  GameObject grandchild = MakeObject(0x300, 3);                     // under refused: still walked
+  GameObject notNode = MakeObject(0x100, 4, false);                 // skipped entirely
+  GameObject answerNotNode = MakeObject(0x400, 5);                  // the reference's answer is no node
+  GameObject noMatch = MakeObject(0x999, 6);                        // nothing of that name
+  GameObject root = MakeObject(0x100, 7);
+  GameObject* refusedChildren[] = {&grandchild};
+  refused.children = refusedChildren;
+  refused.childCount = 1;
+  GameObject* notNodeChildren[] = {&root};
+  notNode.children = notNodeChildren;
+  notNode.childCount = 1;
+  GameObject* rootChildren[] = {&unnamed, nullptr, &refused, &notNode, &answerNotNode, &noMatch};
+  root.children = rootChildren;
+  root.childCount = 6;
+
+  Holder holder = {};
+  holder.reference = &referenceObject;
+  Scene scene = {};
+  scene.holder = &holder;
+  scene.root = &root;
+  GameGlobal<const void*>(standin::kGameSceneSingleton) = &scene;
+
+  Load();
+  lookedUpNames.clear();
+  Camera camera = {};
+  EXPECT_EQ(RunCamera(camera, 5), 11u);
+
+  EXPECT_EQ(root.value, 0xA0A0A0A0u);
+  EXPECT_EQ(unnamed.value, 1u);
+  EXPECT_EQ(refused.value, 2u);
+  EXPECT_EQ(grandchild.value, 0xC0C0C0C0u);
+  EXPECT_EQ(notNode.value, 4u);
+  EXPECT_EQ(answerNotNode.value, 5u);
+  EXPECT_EQ(noMatch.value, 6u);
+  // Depth first, each node before its children, children in order.
+  EXPECT_EQ(lookedUpNames, (std::vector<uint32_t>{0x100, 0x300, 0x400, 0x999}));
+  EXPECT_EQ(GameGlobal<const void*>(standin::kNameTestReference), &referenceObject);
+}
+
+TEST_F(CameraFix, MissingSceneObjectsChangeNothing) {
+  GameObject referenceObject = MakeObject(0, 0);
+  GameObject match = MakeObject(0, 0x12345678);
+  referenceByName = {{0x100, &match}};
+  GameObject root = MakeObject(0x100, 7);
+  Holder holder = {};
+  Scene scene = {};
+  GameGlobal<const void*>(standin::kGameSceneSingleton) = nullptr;
+  Load();
+  Camera camera = {};
+  EXPECT_EQ(RunCamera(camera, 2), 5u);
+
+  GameGlobal<const void*>(standin::kGameSceneSingleton) = &scene;  // no holder, no root
+  EXPECT_EQ(RunCamera(camera, 2), 5u);
+  scene.holder = &holder;  // holder without a reference
+  scene.root = &root;
+  EXPECT_EQ(RunCamera(camera, 2), 5u);
+  holder.reference = &referenceObject;
+  scene.root = nullptr;
+  EXPECT_EQ(RunCamera(camera, 2), 5u);
+  EXPECT_EQ(root.value, 7u);
+
+  scene.root = &root;
+  EXPECT_EQ(RunCamera(camera, 2), 5u);
+  EXPECT_EQ(root.value, 0x12345678u);
+}
+
+TEST_F(CameraFix, CyclicTreeEndsInsteadOfOverflowingTheStack) {
+  GameObject referenceObject = MakeObject(0, 0);
+  GameObject match = MakeObject(0, 9);
+  referenceByName = {{0x100, &match}};
+  GameObject root = MakeObject(0x100, 1);
+  GameObject* children[] = {&root};
+  root.children = children;
+  root.childCount = 1;
+  Holder holder = {};
+  holder.reference = &referenceObject;
+  Scene scene = {};
+  scene.holder = &holder;
+  scene.root = &root;
+  GameGlobal<const void*>(standin::kGameSceneSingleton) = &scene;
+  Load();
+  Camera camera = {};
+  EXPECT_EQ(RunCamera(camera, 0), 1u);
+  EXPECT_EQ(root.value, 9u);
+}
+
+TEST_F(CameraFix, SettingOffLeavesTheRoutineUntouched) {
+  const uint32_t addresses[] = {standin::kGameThirdPersonCamera, kDistanceCall, kOffsetCall};
+  uint8_t before[3];
+  for (int i = 0; i < 3; ++i) before[i] = FirstByte(addresses[i]);
+  Load("[Camera]\nfix3rdPersonCameraScale=false\n");
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(FirstByte(addresses[i]), before[i]) << std::hex << addresses[i];
+  Camera camera = {};
+  ScaleCarrier carrier = {};
+  carrier.scale = 4.0f;
+  camera.scaleCarrier = &carrier;
+  EXPECT_EQ(RunCamera(camera, 3), 7u);
+  EXPECT_EQ(camera.distance, 3.5f);
+}
+
+TEST_F(CameraFix, StaysInPlaceAfterShutDown) {
+  Load();
+  host_.Unload();
+  for (uint32_t address : {standin::kGameThirdPersonCamera, kDistanceCall, kOffsetCall})
+    EXPECT_EQ(FirstByte(address), 0xE9) << std::hex << address;
+}
+
+}  // namespace

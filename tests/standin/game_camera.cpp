@@ -1,0 +1,26 @@
+#include "standin/game_camera.h"
+
+#include "standin/standin.h"
+
+extern "C" const char GameThirdPersonCameraBegin[], GameThirdPersonCameraEnd[];
+extern "C" const char GameCameraDistanceBegin[], GameCameraDistanceEnd[];
+extern "C" const char GameCameraOffsetBegin[], GameCameraOffsetEnd[];
+extern "C" const char GameNodeNameTestBegin[], GameNodeNameTestEnd[];
+
+namespace standin {
+namespace {
+
+void Place(uint32_t address, const char* begin, const char* end) {
+  PlaceInGame(address, begin, static_cast<size_t>(end - begin));
+}
+
+}  // namespace
+
+void PlaceGameCamera() {
+  Place(kGameThirdPersonCamera, GameThirdPersonCameraBegin, GameThirdPersonCameraEnd);
+  Place(0x6b8800, GameCameraDistanceBegin, GameCameraDistanceEnd);
+  Place(0x474cd0, GameCameraOffsetBegin, GameCameraOffsetEnd);
+  Place(0xa50ac0, GameNodeNameTestBegin, GameNodeNameTestEnd);
+}
+
+}  // namespace standin
