@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include "memory/havok_resources.h"
+#include "memory/memory_install.h"
 #include "patching/module_lookup.h"
 #include "patching/transaction.h"
 #include "plugin/handshake.h"
@@ -24,6 +26,8 @@ void OnProcessDetach() {
   LogLine(GetLog(), LogInfo, "Detach");
   PatchBegin();
   PatchUpdateThread(GetCurrentThread());
+  RemoveMemoryPatches();
+  RemoveHavokResourceRetention();
   RemoveMathReplacements();
   PatchCommit();
 }
@@ -49,6 +53,8 @@ extern "C" bool SKSEPlugin_Load(const HostInterface*) {
   // No thread is enlisted: the host's other threads are not running game
   // code that is rewritten here.
   PatchBegin();
+  InstallMemoryPatches();
+  InstallHavokResourceRetention();
   InstallMathReplacements();
   PatchCommit();
   LogLine(GetLog(), LogInfo, "SKSEPlugin_Load");
