@@ -17,9 +17,9 @@ constexpr uintptr_t kHighAddressBit = 0x80000000u;
 }  // namespace
 
 extern "C" void* AllocateHavokBlock(void*, int32_t size) {
-  // A negative size becomes a request the heap refuses, answered as any
-  // other failure.
-  void* block = _aligned_malloc(static_cast<size_t>(size), kHavokBlockAlignment);
+  // A negative size is refused here: the runtime adds its own overhead to
+  // the size, which can wrap around and give a block far smaller than asked.
+  void* block = size >= 0 ? _aligned_malloc(static_cast<size_t>(size), kHavokBlockAlignment) : nullptr;
   if (block == nullptr) {
     char text[1000];
     std::snprintf(text, sizeof text, "Allocate %d bytes failed\n", size);
