@@ -1,6 +1,8 @@
 // The always-on patches: the bounds-checked slot lookup with its shared empty
 // object, and the rewritten release loop, run at the game's addresses.
 
+#include <memory>
+
 #include "memory_support.h"
 
 namespace {
@@ -13,12 +15,12 @@ TEST(SlotLookup, IndicesBeyondTheSlotsShareOneEmptyObject) {
   Host host;
   ASSERT_NO_FATAL_FAILURE(StartGame(host, nullptr));
   const uint32_t object[16] = {};
-  for (uint32_t i = 0; i < 8; ++i) {
-    EXPECT_EQ(CallMember(kGameSlotLookup, object, {i}), AddressOf(object) + 0x10 + 4 * i) << i;
-  }
+  for (uint32_t i = 0; i < 8; ++i)
+    EXPECT_EQ(CallMember(kGameSlotLookup, object, {i}), AddressOf(object + 4 + i));
   EXPECT_EQ(GameGlobal<uint32_t>(kEmptyObjectConstructions), 0u);
 
-  // First use from several threads at once: one object, built once.
+  // First use from several threads at once: one object, built once, by the
+  // game, from the empty string.
   const uint32_t indices[] = {8, 0xFFFFFFFF, 0x80000000, 1000};
   uint32_t shared[4] = {};
   {
@@ -31,12 +33,10 @@ TEST(SlotLookup, IndicesBeyondTheSlotsShareOneEmptyObject) {
   const uint32_t empty = shared[0];
   for (uint32_t address : shared) EXPECT_EQ(address, empty);
   EXPECT_TRUE(empty < AddressOf(object) || empty >= AddressOf(object + 16));
-  EXPECT_EQ(CallMember(kGameSlotLookup, object, {9}), empty);
   EXPECT_EQ(GameGlobal<uint32_t>(kEmptyObjectConstructions), 1u);
-  // The game built it from the empty string.
   EXPECT_STREQ(reinterpret_cast<const char*>(static_cast<uintptr_t>(GameGlobal<uint32_t>(empty))), "");
 
-  // It is destroyed by the game's routine when the plug-in goes.
+  // The game's destructor runs when the plug-in goes.
   host.Unload();
   EXPECT_EQ(GameGlobal<uint32_t>(kEmptyObjectDestroyed), empty);
 }
@@ -50,8 +50,8 @@ TEST(SlotLookup, EmptyObjectClearedByTheGameIsNotDestroyed) {
   EXPECT_EQ(GameGlobal<uint32_t>(kEmptyObjectDestroyed), 0u);
 }
 
-// A table entry: its first virtual function is the release, its field at
-// offset 0x24 is cleared before it.
+// A table entry: its field at 0x24 is to be cleared before its first virtual
+// function (the release) is called with 1.
 struct LoopEntry {
   virtual void Release(uint32_t argument) {
     releasedWith = argument;
@@ -60,28 +60,22 @@ struct LoopEntry {
   }
   uint32_t unused[8] = {};
   uint32_t field24 = 0xFFFF;
-  uint32_t releasedWith = 0;
-  uint32_t fieldAtRelease = 0xDEAD;
+  uint32_t releasedWith = 0, fieldAtRelease = 0xDEAD;
   int order = 0;
   int* releases = nullptr;
 };
 
+// The release routine's object: its table {count, entries} at 0x20; the
+// routine stores its end index (EBP) at 0x24 after the loop.
 struct Table {
   uint32_t count;
   LoopEntry** entries;
 };
-
-// The release routine's object: its table at 0x20; the routine stores its
-// end index (EBP) at 0x24 once the loop is done.
 struct LoopObject {
   uint32_t unused[8];
   Table* table;
   uint32_t endSeen;
 };
-
-uint32_t ReleaseRange(LoopObject& object, uint32_t begin, uint32_t end) {
-  return CallMember(kGameReleaseRange, &object, {begin, end});
-}
 
 TEST(ReleaseLoop, ClearsEachEntryBeforeReleasingItAndRunsToTheEnd) {
   Host host;
@@ -89,35 +83,31 @@ TEST(ReleaseLoop, ClearsEachEntryBeforeReleasingItAndRunsToTheEnd) {
   int releases = 0;
   LoopEntry entries[6];
   for (LoopEntry& entry : entries) entry.releases = &releases;
-  ASSERT_EQ(reinterpret_cast<uintptr_t>(&entries[0].field24) - reinterpret_cast<uintptr_t>(&entries[0]),
-            0x24u);
+  ASSERT_EQ(AddressOf(&entries[0].field24) - AddressOf(&entries[0]), 0x24u);
   LoopEntry* slots[6] = {&entries[0], &entries[1], nullptr, &entries[3], &entries[4], &entries[5]};
   Table table = {6, slots};
   LoopObject object = {};
   object.table = &table;
+  auto releaseRange = [&](uint32_t begin, uint32_t end) {
+    EXPECT_EQ(CallMember(kGameReleaseRange, &object, {begin, end}), end);
+    EXPECT_EQ(object.endSeen, end);
+  };
 
-  EXPECT_EQ(ReleaseRange(object, 1, 5), 5u);
-  EXPECT_EQ(object.endSeen, 5u);
+  releaseRange(1, 5);
   const int expectedOrder[6] = {0, 1, 0, 2, 3, 0};
   for (int i = 0; i < 6; ++i) {
     EXPECT_EQ(entries[i].order, expectedOrder[i]) << i;
-    if (expectedOrder[i] == 0) {
-      EXPECT_EQ(entries[i].field24, 0xFFFFu) << i;
-    } else {
-      EXPECT_EQ(entries[i].fieldAtRelease, 0u) << i;
-      EXPECT_EQ(entries[i].releasedWith, 1u) << i;
-    }
+    const bool released = expectedOrder[i] != 0;
+    EXPECT_EQ(entries[i].field24, released ? 0 : 0xFFFFu) << i;
+    EXPECT_EQ(entries[i].fieldAtRelease, released ? 0 : 0xDEADu) << i;
+    EXPECT_EQ(entries[i].releasedWith, released ? 1u : 0u) << i;
   }
-
-  // Past the table's end the game finds no entries; the index still runs on.
-  EXPECT_EQ(ReleaseRange(object, 5, 9), 9u);
+  // Past the table's end there are no entries; the index still runs on.
+  releaseRange(5, 9);
   EXPECT_EQ(entries[5].order, 4);
-  EXPECT_EQ(releases, 4);
-
-  // Without a table nothing is looked up, and the loop still ends at the end.
+  // Without a table nothing is looked up.
   object.table = nullptr;
-  EXPECT_EQ(ReleaseRange(object, 0, 3), 3u);
-  EXPECT_EQ(object.endSeen, 3u);
+  releaseRange(0, 3);
   EXPECT_EQ(releases, 4);
 }
 
