@@ -11,13 +11,13 @@ namespace {
 struct SharedEmptyObject {
   uint32_t value = 0;
 
-  SharedEmptyObject() { GameRoutine<GameCall1>(kGameEmptyObjectConstruct)(this, ToGame("")); }
+  SharedEmptyObject() {
+    static const char empty[] = "";
+    GameRoutine<GameCall1>(kGameEmptyObjectConstruct)(
+        this, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(empty)));
+  }
   ~SharedEmptyObject() {
     if (value != 0) GameRoutine<GameCall0>(kGameEmptyObjectDestroy)(this);
-  }
-
-  static uint32_t ToGame(const char* text) {
-    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(text));
   }
 };
 
