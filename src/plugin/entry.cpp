@@ -1,6 +1,8 @@
 #include <windows.h>
 
 #include "camera/camera_fix.h"
+#include "memory/havok_resources.h"
+#include "memory/memory_install.h"
 #include "patching/module_lookup.h"
 #include "patching/transaction.h"
 #include "plugin/handshake.h"
@@ -25,6 +27,8 @@ void OnProcessDetach() {
   LogLine(GetLog(), LogInfo, "Detach");
   PatchBegin();
   PatchUpdateThread(GetCurrentThread());
+  RemoveMemoryPatches();
+  RemoveHavokResourceRetention();
   RemoveMathReplacements();
   PatchCommit();
 }
@@ -50,6 +54,8 @@ extern "C" bool SKSEPlugin_Load(const HostInterface*) {
   // No thread is enlisted: the host's other threads are not running game
   // code that is rewritten here.
   PatchBegin();
+  InstallMemoryPatches();
+  InstallHavokResourceRetention();
   InstallCameraScaleFix();
   InstallMathReplacements();
   PatchCommit();

@@ -8,6 +8,11 @@
 #include <cstdint>
 
 #include "camera/camera_sites.h"
+#include "memory/always_on.h"
+#include "memory/form_heap.h"
+#include "memory/havok_heap.h"
+#include "memory/havok_resources.h"
+#include "memory/infinite_load.h"
 #include "simd/math_sites.h"
 
 enum class PlaceKind { Redirection, Jump };
@@ -30,6 +35,36 @@ inline constexpr GamePlace kGamePlaces[] = {
      "TransformMultiplySsse3 / TransformMultiplySse2", Removal::AtShutDown, 0},
     {kGameBoxPlanesTest, "BoxPlanesTestSite", PlaceKind::Redirection, "always",
      "BoxPlanesTestSse41 / BoxPlanesTestSse3", Removal::AtShutDown, 0},
+    {kGameSpinLockEnter, "SpinLockEnterSite", PlaceKind::Redirection, "FixInfiniteLoad", "SpinLockEnterHook",
+     Removal::Never, 0},
+    {kGameGatedCall, "GatedCallSite", PlaceKind::Redirection, "FixInfiniteLoad", "GatedCallHook",
+     Removal::IfInstalled, 0},
+    {kReleaseLoopJumpAt, "ReleaseLoopJump", PlaceKind::Jump, "always", "ReleaseLoopStub", Removal::Never,
+     kReleaseLoopContinue},
+    {kGameSlotLookup, "SlotLookupSite", PlaceKind::Redirection, "always", "SlotLookupHook",
+     Removal::AtShutDown, 0},
+    {kGameFormHeapPassThrough, "FormHeapPassThroughSite", PlaceKind::Redirection,
+     "RecordFormHeapAllocateFailed", "FormHeapPassThroughHook", Removal::Never, 0},
+    {kGameFormHeapAllocate, "FormHeapAllocateSite", PlaceKind::Redirection, "RecordFormHeapAllocateFailed",
+     "FormHeapAllocateHook", Removal::IfInstalled, 0},
+    {kFormHeapLargerSpaceJumpAt, "FormHeapLargerSpaceJump", PlaceKind::Jump,
+     "FormHeapAllocateFromLargerSpace", "FormHeapLargerSpaceStub", Removal::Never,
+     kFormHeapLargerSpaceContinue},
+    {kGameEventWait, "EventWaitSite", PlaceKind::Redirection, "FixInfiniteLoad", "EventWaitHook",
+     Removal::IfInstalled, 0},
+    {kGameTrackedCall, "TrackedCallSite", PlaceKind::Redirection, "FixInfiniteLoad", "TrackedCallHook",
+     Removal::Never, 0},
+    {kGameHavokResourceRelease, "HavokResourceReleaseSite", PlaceKind::Redirection,
+     "always (doNotReleaseHavokResource selects its behaviour)", "HavokResourceReleaseHook",
+     Removal::AtShutDown, 0},
+    {kGameHavokResourceLocked2, "HavokResourceLockedSite2", PlaceKind::Redirection, "always",
+     "HavokResourceLockedHook2", Removal::AtShutDown, 0},
+    {kGameHavokResourceLocked1, "HavokResourceLockedSite1", PlaceKind::Redirection, "always",
+     "HavokResourceLockedHook1", Removal::AtShutDown, 0},
+    {kGameHavokHeapAllocate, "HavokHeapAllocateSite", PlaceKind::Redirection, "ReplaceDefaultHavokHeap",
+     "HavokHeapAllocateHook", Removal::IfInstalled, 0},
+    {kGameHavokHeapFree, "HavokHeapFreeSite", PlaceKind::Redirection, "ReplaceDefaultHavokHeap",
+     "HavokHeapFreeHook", Removal::IfInstalled, 0},
     {kGameThirdPersonCamera, "ThirdPersonCameraSite", PlaceKind::Redirection, "fix3rdPersonCameraScale",
      "ThirdPersonCameraHook", Removal::Never, 0},
     {kCameraScaleJump1, "CameraScaleJump1", PlaceKind::Jump, "fix3rdPersonCameraScale", "CameraScaleStub1",

@@ -32,7 +32,7 @@ TEST(Handshake, StartUpLogsNameQueryAndLoadInOrder) {
   ExpectDescriptorFilled(host);
   EXPECT_EQ(host.hostFunctionCalls(), 1);
 
-  std::vector<std::string> expected = {"Quelbrand", "INFO: Queue OK", "INFO: SKSEPlugin_Load"};
+  std::vector<std::string> expected = {"Quelbrand", "INFO: Queue OK", "INFO: Memory Hooked", "INFO: SKSEPlugin_Load"};
   EXPECT_EQ(LogWithoutTimes(), expected);
 }
 

@@ -10,6 +10,7 @@
 #include "plugin/patch_sites.h"
 #include "standin/game_camera.h"
 #include "standin/game_math.h"
+#include "standin/game_memory.h"
 #include "standin/standin.h"
 
 namespace {
@@ -68,6 +69,7 @@ void ReportRestored(const std::vector<Snapshot>& before) {
 int main() {
   standin::PlaceGameMath();
   standin::PlaceGameCamera();
+  standin::PlaceGameMemory();
   std::vector<Snapshot> before = TakeSnapshot();
 
   standin::Host host;

@@ -1,0 +1,19 @@
+#include "memory/form_heap.h"
+
+#include <cstdio>
+
+#include "memory/game_calls.h"
+#include "plugin/log.h"
+
+PatchSite FormHeapAllocateSite = reinterpret_cast<PatchSite>(kGameFormHeapAllocate);
+PatchSite FormHeapPassThroughSite = reinterpret_cast<PatchSite>(kGameFormHeapPassThrough);
+
+extern "C" void* AllocateFormBlock(void* heap, uint32_t size, uint32_t alignment, uint32_t flag) {
+  const uint32_t block = GameRoutine<GameCall3>(FormHeapAllocateSite)(heap, size, alignment, flag);
+  if (block == 0) {
+    char text[100];
+    std::snprintf(text, sizeof text, "Allocate %u bytes with alignment %u bytes failed", size, alignment);
+    LogLine(GetLog(), LogError, "%s", text);
+  }
+  return reinterpret_cast<void*>(static_cast<uintptr_t>(block));
+}

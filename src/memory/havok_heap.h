@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdint>
+
+#include "patching/transaction.h"
+
+// Havok's default allocator, served by the runtime's aligned heap.
+constexpr uintptr_t kGameHavokHeapAllocate = 0xe3a260;
+constexpr uintptr_t kGameHavokHeapFree = 0xe3a2c0;
+constexpr size_t kHavokBlockAlignment = 16;
+
+extern PatchSite HavokHeapAllocateSite;
+extern PatchSite HavokHeapFreeSite;
+
+extern "C" {
+// Game-facing entries (entries.S): allocate(size) on the allocator object,
+// returning the block; free(block, size), returning nothing. The allocator
+// object is ignored and the game's routines are never called.
+void HavokHeapAllocateHook();
+void HavokHeapFreeHook();
+
+void* AllocateHavokBlock(void* allocator, int32_t size);
+void FreeHavokBlock(void* allocator, void* block, int32_t size);
+}

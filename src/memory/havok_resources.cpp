@@ -1,0 +1,97 @@
+#include "memory/havok_resources.h"
+
+#include <string>
+#include <unordered_map>
+
+#include "memory/game_calls.h"
+#include "memory/recursive_spin_lock.h"
+#include "plugin/init_order.h"
+#include "plugin/settings.h"
+
+PatchSite HavokResourceLockedSite1 = reinterpret_cast<PatchSite>(kGameHavokResourceLocked1);
+PatchSite HavokResourceLockedSite2 = reinterpret_cast<PatchSite>(kGameHavokResourceLocked2);
+PatchSite HavokResourceReleaseSite = reinterpret_cast<PatchSite>(kGameHavokResourceRelease);
+
+namespace {
+
+bool doNotReleaseHavokResource;
+
+// For every name, the resource of that name released last; its game release
+// waits for the next release of the same name.
+std::unordered_map<std::string, void*> RetainedResourceTable
+    __attribute__((init_priority(kInitRetainedResources)));
+RecursiveSpinLock tableLock;
+RecursiveSpinLock lockedLock1;
+RecursiveSpinLock lockedLock2;
+
+void GameRelease(void* resource, uint32_t argument) {
+  GameRoutine<GameCall1>(HavokResourceReleaseSite)(resource, argument);
+}
+
+// The resource's name, or null when a link on the way to it is null.
+const char* ResourceName(void* resource) {
+  void* const* holder = GameField<void* const*>(resource, kResourceNamingField);
+  void* naming = holder != nullptr ? *holder : nullptr;
+  if (naming == nullptr) return nullptr;
+  auto name = GameRoutine<GameCall0>(GameField<void**>(naming, 0)[kNameFunctionSlot])(naming);
+  return reinterpret_cast<const char*>(static_cast<uintptr_t>(name));
+}
+
+// Swaps `resource` into the entry of `name`. Gives the resource it displaces
+// (null if none); false if the table cannot take it.
+bool Retain(const char* name, void* resource, void*& displaced) {
+  try {
+    auto [entry, inserted] = RetainedResourceTable.try_emplace(name, resource);
+    displaced = inserted ? nullptr : entry->second;
+    entry->second = resource;
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+}  // namespace
+
+void InstallHavokResourceRetention() {
+  doNotReleaseHavokResource = ReadSettingBool("Memory", "doNotReleaseHavokResource", false, SettingsPath());
+  PatchAttach(&HavokResourceLockedSite1, reinterpret_cast<void*>(HavokResourceLockedHook1));
+  PatchAttach(&HavokResourceLockedSite2, reinterpret_cast<void*>(HavokResourceLockedHook2));
+  PatchAttach(&HavokResourceReleaseSite, reinterpret_cast<void*>(HavokResourceReleaseHook));
+}
+
+void RemoveHavokResourceRetention() {
+  PatchDetach(&HavokResourceLockedSite1, reinterpret_cast<void*>(HavokResourceLockedHook1));
+  PatchDetach(&HavokResourceLockedSite2, reinterpret_cast<void*>(HavokResourceLockedHook2));
+  PatchDetach(&HavokResourceReleaseSite, reinterpret_cast<void*>(HavokResourceReleaseHook));
+}
+
+extern "C" uint32_t CallLockedRoutine1(void* object) {
+  EnterRecursiveSpinLock(lockedLock1);
+  const uint32_t result = GameRoutine<GameCall0>(HavokResourceLockedSite1)(object);
+  LeaveRecursiveSpinLock(lockedLock1);
+  return result;
+}
+
+extern "C" void CallLockedRoutine2(void* object, uint32_t scale, uint32_t a, uint32_t b, uint32_t c) {
+  EnterRecursiveSpinLock(lockedLock2);
+  GameRoutine<GameCall4>(HavokResourceLockedSite2)(object, scale, a, b, c);
+  LeaveRecursiveSpinLock(lockedLock2);
+}
+
+extern "C" void ReleaseHavokResource(void* resource, uint32_t argument) {
+  if (doNotReleaseHavokResource) return;
+  const char* name =
+      GameField<uint32_t>(resource, kResourceRetainField) != 0 ? ResourceName(resource) : nullptr;
+  if (name == nullptr) {
+    GameRelease(resource, argument);
+    return;
+  }
+  EnterRecursiveSpinLock(tableLock);
+  void* displaced = nullptr;
+  // The entry is updated before the game's release runs, so a release that
+  // comes back here finds the table consistent. A resource the table cannot
+  // take is released at once rather than lost.
+  if (!Retain(name, resource, displaced)) displaced = resource;
+  if (displaced != nullptr) GameRelease(displaced, argument);
+  LeaveRecursiveSpinLock(tableLock);
+}

@@ -1,0 +1,107 @@
+// The Havok heap served by the aligned heap, and the form heap's failure log,
+// pass-through and larger-space jump, through the game's addresses.
+
+#include <cstring>
+
+#include "memory_support.h"
+
+namespace {
+
+using namespace standin;
+
+constexpr char kFormHeapKeys[] =
+    "[Memory]\nRecordFormHeapAllocateFailed=1\nFormHeapAllocateFromLargerSpace=1\n";
+
+bool InStandinArena(uint32_t block) { return block >= kHavokArena && block < kGameAreaEnd; }
+
+TEST(HavokHeap, BlocksComeFromTheAlignedHeapUntilShutDown) {
+  Host host;
+  ASSERT_NO_FATAL_FAILURE(StartGame(host, nullptr));
+  const uint32_t allocator[4] = {};
+  for (int32_t size : {0, 1, 15, 16, 17, 100, 4096, 1 << 20}) {
+    const uint32_t block = CallMember(kGameHavokAllocate, allocator, {static_cast<uint32_t>(size)});
+    ASSERT_NE(block, 0u) << size;
+    EXPECT_EQ(block % 16, 0u) << size;
+    EXPECT_FALSE(InStandinArena(block)) << size;
+    std::memset(reinterpret_cast<void*>(static_cast<uintptr_t>(block)), 0xAB, static_cast<size_t>(size));
+    CallMember(kGameHavokFree, allocator, {block, static_cast<uint32_t>(size)});
+  }
+  CallMember(kGameHavokFree, allocator, {0, 0});
+  EXPECT_EQ(GameGlobal<uint32_t>(kHavokGameAllocations), 0u);
+  EXPECT_EQ(GameGlobal<uint32_t>(kHavokGameFrees), 0u);
+
+  // Refusals answer null and log the size, the text's own newline leaving an
+  // empty line.
+  EXPECT_EQ(CallMember(kGameHavokAllocate, allocator, {0x7FFFFFF0}), 0u);
+  EXPECT_EQ(CallMember(kGameHavokAllocate, allocator, {0xFFFFFFFF}), 0u);
+  std::vector<std::string> log = LogWithoutTimes();
+  ASSERT_GE(log.size(), 6u);
+  const std::vector<std::string> tail(log.end() - 6, log.end());
+  const std::vector<std::string> expected = {
+      "ERROR: Havok memory allocate failed", "Allocate 2147483632 bytes failed", "",
+      "ERROR: Havok memory allocate failed", "Allocate -1 bytes failed",         ""};
+  EXPECT_EQ(tail, expected);
+
+  // After shut-down the game's allocator serves again.
+  host.Unload();
+  EXPECT_TRUE(InStandinArena(CallMember(kGameHavokAllocate, allocator, {64})));
+  CallMember(kGameHavokFree, allocator, {kHavokArena, 64});
+  EXPECT_EQ(GameGlobal<uint32_t>(kHavokGameAllocations), 1u);
+  EXPECT_EQ(GameGlobal<uint32_t>(kHavokGameFrees), 1u);
+}
+
+// The stand-in form heap: {next, end, last flag}.
+struct FormHeap {
+  uint32_t next;
+  uint32_t end;
+  uint32_t lastFlag;
+};
+
+TEST(FormHeap, FailuresAreLoggedAndEverythingElsePassesThrough) {
+  Host host;
+  ASSERT_NO_FATAL_FAILURE(StartGame(host, kFormHeapKeys));
+  alignas(64) static uint8_t space[240];
+  const auto begin = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(space));
+  FormHeap heap = {begin + 1, begin + sizeof space, 0};
+  const size_t linesBefore = LogWithoutTimes().size();
+
+  // Successes: the game's block, its arguments forwarded, nothing logged.
+  EXPECT_EQ(CallMember(kGameFormHeapAllocate, &heap, {100, 16, 1}), begin + 16);
+  EXPECT_EQ(heap.lastFlag, 1u);
+  EXPECT_EQ(CallMember(kGameFormHeapAllocate, &heap, {64, 64, 0}), begin + 128);
+  EXPECT_EQ(heap.lastFlag, 0u);
+  EXPECT_EQ(LogWithoutTimes().size(), linesBefore);
+
+  // 64 more bytes no longer fit: the game's null, and one line.
+  EXPECT_EQ(CallMember(kGameFormHeapAllocate, &heap, {64, 16, 1}), 0u);
+  std::vector<std::string> log = LogWithoutTimes();
+  ASSERT_EQ(log.size(), linesBefore + 1);
+  EXPECT_EQ(log.back(), "ERROR: Allocate 64 bytes with alignment 16 bytes failed");
+  EXPECT_EQ(CallMember(kGameFormHeapAllocate, &heap, {0xFFFFFFF0, 16, 0}), 0u);
+  EXPECT_EQ(LogWithoutTimes().back(), "ERROR: Allocate 4294967280 bytes with alignment 16 bytes failed");
+
+  // The pass-through reaches the game's routine with EDX and the stack as
+  // the caller left them.
+  const uint32_t object = 1000;
+  EXPECT_EQ(CallMember(kGameFormHeapPassThrough, &object, {50, 8}, 7), 1049u);
+}
+
+TEST(FormHeap, LargerSpaceJumpPushesTheLargerSize) {
+  PlaceGameMemory();
+  uint32_t out[2] = {};
+  auto reserve = [&](uint32_t value) {
+    CallMember(kGameFormHeapReserve, nullptr,
+               {value, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(out))}, 0, 0);
+  };
+  reserve(0x1234);
+  EXPECT_EQ(out[0], 0x2000u);
+  EXPECT_EQ(out[1], 0x1234u);
+
+  Host host;
+  ASSERT_NO_FATAL_FAILURE(StartGame(host, kFormHeapKeys));
+  reserve(0xCAFE);
+  EXPECT_EQ(out[0], 0x102000u);
+  EXPECT_EQ(out[1], 0xCAFEu);
+}
+
+}  // namespace

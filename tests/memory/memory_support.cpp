@@ -1,0 +1,106 @@
+#include "memory_support.h"
+
+#include <cstring>
+
+namespace {
+
+// Filled in by CallGame.
+struct GameCall {
+  uint32_t function;
+  const void* object;
+  uint32_t args[4];
+  uint32_t argCount;
+  uint32_t edx;
+  uint32_t eax;
+  int32_t bytesRemoved;
+  uint32_t clobbered;  // bit 0 EBX, bit 1 ESI, bit 2 EDI
+  uint32_t misalign;   // of ESP at the call, from 16
+};
+
+}  // namespace
+
+extern "C" void CallGame(GameCall* call);
+
+uint32_t CallMember(uint32_t function, const void* object, std::vector<uint32_t> args, uint32_t edx,
+                    int32_t argBytes) {
+  static volatile LONG calls;
+  GameCall call = {function, object, {}, static_cast<uint32_t>(args.size()), edx, 0, 0, 0, 0};
+  std::memcpy(call.args, args.data(), 4 * std::min<size_t>(args.size(), 4));
+  call.misalign = static_cast<uint32_t>(4 * (InterlockedIncrement(&calls) % 4));
+  CallGame(&call);
+  EXPECT_EQ(call.bytesRemoved, argBytes >= 0 ? argBytes : static_cast<int32_t>(4 * args.size()))
+      << std::hex << function;
+  EXPECT_EQ(call.clobbered, 0u) << std::hex << function;
+  return call.eax;
+}
+
+void StartGame(standin::Host& host, const char* settings) {
+  standin::PlaceGameMemory();
+  if (settings != nullptr) standin::WriteSettings(settings);
+  ASSERT_TRUE(host.LoadPlugin());
+  ASSERT_TRUE(host.Query());
+  ASSERT_TRUE(host.Load());
+}
+
+std::vector<std::string> LogWithoutTimes() {
+  std::vector<std::string> lines;
+  for (const auto& line : standin::ReadLogLines()) lines.push_back(standin::WithoutTime(line));
+  return lines;
+}
+
+bool JumpsIntoPlugin(uint32_t address, HMODULE plugin) {
+  const auto* at = reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(address));
+  int32_t displacement;
+  std::memcpy(&displacement, at + 1, 4);
+  const uintptr_t to = address + 5 + static_cast<uintptr_t>(displacement);
+  const auto base = reinterpret_cast<uintptr_t>(plugin);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(
+      base + static_cast<uintptr_t>(reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew));
+  return at[0] == 0xE9 && to >= base && to < base + nt->OptionalHeader.SizeOfImage;
+}
+
+bool Eventually(const std::function<bool()>& condition, DWORD limitMs) {
+  const DWORD start = GetTickCount();
+  while (!condition()) {
+    if (GetTickCount() - start > limitMs) return false;
+    Sleep(1);
+  }
+  return true;
+}
+
+GameThread::GameThread(std::function<void()> work) : work_(std::move(work)) {
+  handle_ = CreateThread(nullptr, 0, Run, this, 0, &id_);
+}
+
+DWORD WINAPI GameThread::Run(void* self) {
+  static_cast<GameThread*>(self)->work_();
+  return 0;
+}
+
+GameThread::~GameThread() {
+  Join();
+  CloseHandle(handle_);
+}
+
+bool GameThread::Join() {
+  if (WaitForSingleObject(handle_, kWaitLimitMs) == WAIT_OBJECT_0) return true;
+  TerminateThread(handle_, 1);
+  WaitForSingleObject(handle_, kWaitLimitMs);
+  return false;
+}
+
+void Crowd::Visit() {
+  const LONG now = InterlockedIncrement(&inside);
+  if (now > most) most = now;
+  for (int i = 0; i < 20; ++i) SwitchToThread();
+  InterlockedDecrement(&inside);
+}
+
+void OnTwoThreads(const std::function<void(int thread)>& call) {
+  auto loop = [&](int thread) {
+    for (int i = 0; i < 50; ++i) call(thread);
+  };
+  GameThread first([&] { loop(0); }), second([&] { loop(1); });
+  EXPECT_TRUE(first.Join());
+  EXPECT_TRUE(second.Join());
+}
