@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "crash/exception_filter.h"
 #include "patching/module_lookup.h"
 #include "patching/transaction.h"
 #include "plugin/handshake.h"
@@ -24,8 +25,10 @@ void OnProcessDetach() {
   LogLine(GetLog(), LogInfo, "Detach");
   PatchBegin();
   PatchUpdateThread(GetCurrentThread());
+  PatchDetach(&ExceptionFilterSite, reinterpret_cast<void*>(ExceptionFilterHook));
   RemoveMathReplacements();
   PatchCommit();
+  RestoreGameExceptionFilter();
 }
 
 }  // namespace
@@ -49,6 +52,7 @@ extern "C" bool SKSEPlugin_Load(const HostInterface*) {
   // No thread is enlisted: the host's other threads are not running game
   // code that is rewritten here.
   PatchBegin();
+  PatchAttach(&ExceptionFilterSite, reinterpret_cast<void*>(ExceptionFilterHook));
   InstallMathReplacements();
   PatchCommit();
   LogLine(GetLog(), LogInfo, "SKSEPlugin_Load");
