@@ -81,6 +81,14 @@ __attribute__((noinline)) void FaultInner() {
     std::printf("%d", *nowhere);
   }
   std::fclose(facts);
+  if (scenario == kScenarioCyclicFrames) {
+    // A corrupt stack: the frame pointer leads to a frame that names itself
+    // as its caller's.
+    static uintptr_t cycle[2];
+    cycle[0] = reinterpret_cast<uintptr_t>(cycle);
+    cycle[1] = reinterpret_cast<uintptr_t>(FaultInner);
+    asm volatile("mov %0, %%ebp\n\tmovl $1, 0x10" : : "r"(cycle) : "memory");
+  }
   volatile int* volatile target = reinterpret_cast<int*>(0x10);
   *target = 1;
 }

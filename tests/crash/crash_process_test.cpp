@@ -254,6 +254,17 @@ TEST(CrashReport, ReadFaultWithSymbolsAndNoAutosave) {
   EXPECT_EQ(dump.contextEip, static_cast<uint32_t>(dump.address));
 }
 
+TEST(CrashReport, FrameChainInALoopStillEndsTheWalk) {
+  const ChildRun run = RunCrashGame(kScenarioCyclicFrames);
+  EXPECT_EQ(run.exitCode, kAccessViolation);
+  const std::vector<std::string> report = CrashLines();
+  const std::vector<std::string> frames = FrameLines(report);
+  EXPECT_GE(frames.size(), 2u);
+  EXPECT_LE(frames.size(), 1024u);
+  ASSERT_FALSE(report.empty());
+  EXPECT_EQ(report.back(), "ERROR: Game saved");
+}
+
 TEST(CrashReport, CxxExceptionAndHavokStatistics) {
   const ChildRun run = RunCrashGame(kScenarioCxxHavok);
   EXPECT_EQ(run.exitCode, 0xE06D7363);
