@@ -34,9 +34,10 @@ void WalkCallStack(CONTEXT* context) {
   PluginLog& log = GetLog();
   LogLine(log, LogError,
           "Call Stack (Skyrim ignored the frame pointer register (ebp) so it may not correct) :");
-  // Symbols and module names come only from a symbol handler the process
-  // already has or that the export lookup's loader can set up; without one
-  // every frame takes the address form.
+  // Symbols and module names come from the process's symbol handler: one set
+  // up before, or by LoadSymbolHandler now (which refuses debug-help
+  // libraries older than it needs). Without one every frame takes the
+  // address form with an empty module name.
   LoadSymbolHandler();
   const HANDLE process = GetCurrentProcess();
   const HANDLE thread = GetCurrentThread();

@@ -10,8 +10,3 @@
 // are handled one after the other, and a fault inside the handler itself
 // ends the process without a second report.
 LONG HandleCrash(EXCEPTION_POINTERS* pointers);
-
-// Logs "C++ Exception <type>" for an exception thrown by the Microsoft C++
-// runtime, naming the thrown object's own type. Structures that cannot be
-// read drop the line.
-void LogCxxExceptionType(const EXCEPTION_RECORD* record);

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "crash/crash_handler.h"
+#include "crash/cxx_exception.h"
 #include "crash/exception_filter.h"
 #include "crash/guarded_call.h"
 #include "standin/standin.h"
