@@ -13,6 +13,7 @@
 #include <string>
 
 #include "crash_scenarios.h"
+#include "msvc_throw.h"
 #include "standin/game_crash.h"
 #include "standin/game_math.h"
 #include "standin/standin.h"
@@ -29,30 +30,7 @@ void Fact(const char* key, uintptr_t value) {
   std::fprintf(facts, "%s %08x\n", key, static_cast<unsigned>(value));
 }
 
-// The thrower's data of the Microsoft C++ runtime (x86 layout) for an object
-// of class SaveFileCorrupted, catchable also as std::exception.
-struct TypeDescriptor {
-  const void* vtable;
-  void* spare;
-  char name[32];
-};
-struct CatchableType {
-  uint32_t properties;
-  const TypeDescriptor* type;
-  int32_t displacement[3];
-  int32_t size;
-  const void* copy;
-};
-struct CatchableTypeArray {
-  int32_t count;
-  const CatchableType* types[2];
-};
-struct ThrowInfo {
-  uint32_t attributes;
-  const void* unwind;
-  const void* forwardCompat;
-  const CatchableTypeArray* catchable;
-};
+// A thrown object of class SaveFileCorrupted, catchable also as std::exception.
 const TypeDescriptor kThrownType = {nullptr, nullptr, ".?AVSaveFileCorrupted@@"};
 const TypeDescriptor kBaseType = {nullptr, nullptr, ".?AVexception@std@@"};
 const CatchableType kThrownCatchable = {0, &kThrownType, {0, -1, 0}, 8, nullptr};
@@ -62,9 +40,9 @@ const ThrowInfo kThrowInfo = {0, nullptr, nullptr, &kCatchable};
 
 void ThrowLikeTheGame() {
   static int thrown[2];
-  const ULONG_PTR arguments[3] = {0x19930520, reinterpret_cast<ULONG_PTR>(thrown),
+  const ULONG_PTR arguments[3] = {kCxxMagic, reinterpret_cast<ULONG_PTR>(thrown),
                                   reinterpret_cast<ULONG_PTR>(&kThrowInfo)};
-  RaiseException(0xE06D7363, EXCEPTION_NONCONTINUABLE, 3, arguments);
+  RaiseException(kCxxExceptionCode, EXCEPTION_NONCONTINUABLE, 3, arguments);
 }
 
 __attribute__((noinline)) void FaultInner() {

@@ -121,7 +121,7 @@ struct Dump {
   bool valid = false;
   std::set<uint32_t> streams;
   uint32_t threadId = 0, code = 0, contextEip = 0;
-  uint64_t address = 0, size = 0;
+  uint64_t type = 0, address = 0, size = 0;
 };
 
 // Reads the minidump's header, stream directory and exception stream, with
@@ -138,6 +138,7 @@ Dump ReadDump() {
   };
   MINIDUMP_HEADER header;
   if (!read(0, &header, sizeof header) || header.Signature != kDumpSignature) return dump;
+  dump.type = header.Flags;
   for (uint32_t i = 0; i < header.NumberOfStreams; ++i) {
     MINIDUMP_DIRECTORY entry;
     if (!read(header.StreamDirectoryRva + uint64_t{i} * sizeof entry, &entry, sizeof entry) ||
@@ -208,7 +209,7 @@ TEST(CrashReport, AccessViolationGivesTheWholeReportDumpAndSave) {
   for (uint32_t stream :
        {ThreadListStream, ModuleListStream, MemoryListStream, ExceptionStream, SystemInfoStream})
     EXPECT_EQ(dump.streams.count(stream), 1u) << stream;
-  EXPECT_EQ(dump.streams.count(Memory64ListStream), 0u);
+  EXPECT_EQ(dump.type, MiniDumpNormal);
   EXPECT_EQ(dump.threadId, std::stoul(facts.at("thread").at(0), nullptr, 16));
   EXPECT_EQ(dump.code, kAccessViolation);
   EXPECT_EQ(Hex(static_cast<uint32_t>(dump.address)), address);
@@ -351,6 +352,7 @@ TEST(CrashDump, FullMemoryDumpHoldsTheWholeProcess) {
   EXPECT_EQ(run.exitCode, kAccessViolation);
   const Dump dump = ReadDump();
   ASSERT_TRUE(dump.valid);
+  EXPECT_EQ(dump.type, MiniDumpWithFullMemory);
   EXPECT_EQ(dump.streams.count(Memory64ListStream), 1u);
   EXPECT_GT(dump.size, uint64_t{standin::kGameAreaEnd - standin::kGameAreaBegin});
   EXPECT_EQ(dump.code, kAccessViolation);

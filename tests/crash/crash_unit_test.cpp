@@ -12,6 +12,7 @@
 #include "crash/cxx_exception.h"
 #include "crash/exception_filter.h"
 #include "crash/guarded_call.h"
+#include "msvc_throw.h"
 #include "standin/standin.h"
 
 namespace {
@@ -108,41 +109,22 @@ TEST(CrashFilter, IncompleteRecordsEndTheProcessWithoutAReport) {
   EXPECT_TRUE(standin::ReadLogLines().empty());
 }
 
-// The Microsoft C++ runtime's thrower data, x86 layout.
-struct TypeDescriptor {
-  const void* vtable;
-  void* spare;
-  char name[40];
-};
-struct CatchableType {
-  uint32_t properties;
-  const TypeDescriptor* type;
-};
-struct CatchableTypeArray {
-  int32_t count;
-  const CatchableType* types[1];
-};
-struct ThrowInfo {
-  uint32_t attributes, unwind, forwardCompat;
-  const CatchableTypeArray* catchable;
-};
-
 EXCEPTION_RECORD Thrown(const void* throwInfo, DWORD parameters = 3) {
   EXCEPTION_RECORD record = {};
-  record.ExceptionCode = 0xE06D7363;
+  record.ExceptionCode = kCxxExceptionCode;
   record.NumberParameters = parameters;
-  record.ExceptionInformation[0] = 0x19930520;
+  record.ExceptionInformation[0] = kCxxMagic;
   record.ExceptionInformation[2] = reinterpret_cast<ULONG_PTR>(throwInfo);
   return record;
 }
 
 TEST(CrashReport, ThrownTypeIsNamedOrItsLineDropped) {
   const TypeDescriptor type = {nullptr, nullptr, ".?AVbad_alloc@std@@"};
-  const CatchableType catchable = {0, &type};
-  const CatchableTypeArray types = {1, {&catchable}};
-  const ThrowInfo info = {0, 0, 0, &types};
-  const CatchableTypeArray noTypes = {1, {nullptr}};
-  const ThrowInfo broken = {0, 0, 0, &noTypes};
+  const CatchableType catchable = {0, &type, {0, -1, 0}, 4, nullptr};
+  const CatchableTypeArray types = {1, {&catchable, nullptr}};
+  const ThrowInfo info = {0, nullptr, nullptr, &types};
+  const CatchableTypeArray noTypes = {1, {nullptr, nullptr}};
+  const ThrowInfo broken = {0, nullptr, nullptr, &noTypes};
 
   EXCEPTION_RECORD record = Thrown(&info);
   LogCxxExceptionType(&record);
