@@ -97,6 +97,11 @@ std::vector<std::string> LogWithoutTimes() {
   return lines;
 }
 
+std::string LastLine() {
+  const std::vector<std::string> lines = LogWithoutTimes();
+  return lines.empty() ? "" : lines.back();
+}
+
 // The crash report: the log from "Fatal error occured" on.
 std::vector<std::string> CrashLines() {
   std::vector<std::string> lines = LogWithoutTimes();
@@ -304,18 +309,18 @@ TEST(CrashFilterTakeover, VerdictFollowsReportToWindows) {
   const ChildRun keep = RunCrashGame(kScenarioVerdict);
   EXPECT_EQ(keep.exitCode, kVerdictExitBase + EXCEPTION_EXECUTE_HANDLER);
   EXPECT_TRUE(InPlugin(ReadFacts(), HexValue(ReadFacts().at("forwarded").at(0))));
-  EXPECT_EQ(CrashLines().size() > 0 ? CrashLines().back() : "", "ERROR: Game saved");
+  EXPECT_EQ(LastLine(), "ERROR: Game saved");
 
   standin::WriteSettings("[Exception]\nReportToWindows= 1\nAutoSaveGame=0\n");
   const ChildRun handOver = RunCrashGame(kScenarioVerdict);
   EXPECT_EQ(handOver.exitCode, kVerdictExitBase + EXCEPTION_CONTINUE_SEARCH);
-  EXPECT_EQ(CrashLines().size() > 0 ? CrashLines().back() : "", "ERROR: Minidump saved in Quelbrand.dmp");
+  EXPECT_EQ(LastLine(), "ERROR: Minidump saved in Quelbrand.dmp");
 }
 
 TEST(CrashFilterTakeover, UnloadPutsTheGameFilterBack) {
   const ChildRun run = RunCrashGame(kScenarioUnload);
   EXPECT_EQ(run.exitCode, standin::kGameFilterExitCode);
-  EXPECT_EQ(LogWithoutTimes().back(), "INFO: Detach");
+  EXPECT_EQ(LastLine(), "INFO: Detach");
   EXPECT_TRUE(CrashLines().empty());
 }
 
