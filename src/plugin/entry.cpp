@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "camera/camera_fix.h"
+#include "crash/exception_filter.h"
 #include "memory/havok_resources.h"
 #include "memory/memory_install.h"
 #include "patching/module_lookup.h"
@@ -27,10 +28,12 @@ void OnProcessDetach() {
   LogLine(GetLog(), LogInfo, "Detach");
   PatchBegin();
   PatchUpdateThread(GetCurrentThread());
+  PatchDetach(&ExceptionFilterSite, reinterpret_cast<void*>(ExceptionFilterHook));
   RemoveMemoryPatches();
   RemoveHavokResourceRetention();
   RemoveMathReplacements();
   PatchCommit();
+  RestoreGameExceptionFilter();
 }
 
 }  // namespace
@@ -54,6 +57,7 @@ extern "C" bool SKSEPlugin_Load(const HostInterface*) {
   // No thread is enlisted: the host's other threads are not running game
   // code that is rewritten here.
   PatchBegin();
+  PatchAttach(&ExceptionFilterSite, reinterpret_cast<void*>(ExceptionFilterHook));
   InstallMemoryPatches();
   InstallHavokResourceRetention();
   InstallCameraScaleFix();

@@ -19,8 +19,8 @@ enum class PlaceKind { Redirection, Jump };
 enum class Removal { Never, AtShutDown, IfInstalled };
 
 struct GamePlace {
-  uintptr_t address;
-  const char* name;  // the site (redirection) or the jump
+  uintptr_t address;  // 0: a library function found at run time (see the site)
+  const char* name;   // the site (redirection) or the jump
   PlaceKind kind;
   const char* installedBy;  // settings key, or "always"
   const char* replacement;  // replacement function or stub
@@ -29,6 +29,10 @@ struct GamePlace {
 };
 
 inline constexpr GamePlace kGamePlaces[] = {
+    // kernel32 SetUnhandledExceptionFilter, from the import table at static
+    // initialisation.
+    {0, "ExceptionFilterSite", PlaceKind::Redirection, "always", "ExceptionFilterHook", Removal::AtShutDown,
+     0},
     {kGameMatrixMultiply, "MatrixMultiplySite", PlaceKind::Redirection, "always",
      "MatrixMultiplySsse3 / MatrixMultiplySse2", Removal::AtShutDown, 0},
     {kGameTransformMultiply, "TransformMultiplySite", PlaceKind::Redirection, "always",

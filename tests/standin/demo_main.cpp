@@ -26,8 +26,8 @@ const uint8_t* GameBytes(uintptr_t address) { return reinterpret_cast<const uint
 std::vector<Snapshot> TakeSnapshot() {
   std::vector<Snapshot> snapshot;
   for (const GamePlace& place : kGamePlaces) {
-    Snapshot s;
-    std::memcpy(s.bytes, GameBytes(place.address), kJumpLength);
+    Snapshot s = {};
+    if (place.address != 0) std::memcpy(s.bytes, GameBytes(place.address), kJumpLength);
     snapshot.push_back(s);
   }
   return snapshot;
@@ -37,6 +37,7 @@ void ReportChanges(HMODULE plugin, const std::vector<Snapshot>& before) {
   auto base = reinterpret_cast<uintptr_t>(plugin);
   for (size_t i = 0; i < before.size(); ++i) {
     const GamePlace& place = kGamePlaces[i];
+    if (place.address == 0) continue;  // not in the game's image
     const uint8_t* now = GameBytes(place.address);
     const char* kind = place.kind == PlaceKind::Redirection ? "redirected" : "jumped";
     if (std::memcmp(now, before[i].bytes, kJumpLength) == 0) {
@@ -57,6 +58,7 @@ void ReportChanges(HMODULE plugin, const std::vector<Snapshot>& before) {
 void ReportRestored(const std::vector<Snapshot>& before) {
   for (size_t i = 0; i < before.size(); ++i) {
     const GamePlace& place = kGamePlaces[i];
+    if (place.address == 0) continue;
     const char* state = std::memcmp(GameBytes(place.address), before[i].bytes, kJumpLength) == 0 ? "as before"
                         : place.removal == Removal::Never ? "kept (never removed)"
                                                           : "STILL CHANGED";

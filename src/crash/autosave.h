@@ -1,0 +1,21 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+// The game's save manager (a pointer in a game global) and its save routine,
+// a member function taking the save name, -1 and 0.
+constexpr uintptr_t kGameSaveManager = 0x1B2E3A8;
+constexpr uintptr_t kGameSaveGame = 0x6814D0;
+constexpr char kAutosaveName[] = "Quelbrand Autosave";
+
+// Body of the autosave thread: the game's save routine on `saveManager`,
+// guarded, then the outcome is marked for the waiting crash handler.
+DWORD WINAPI AutosaveWorker(LPVOID saveManager);
+
+// Asks the game to save as "Quelbrand Autosave" on a thread of its own and
+// waits for it about 5 seconds at most, polling every millisecond. Logs
+// "Game saved" or "Save failed". A save still running afterwards goes on by
+// itself.
+void SaveGameBeforeExit();

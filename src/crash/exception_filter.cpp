@@ -1,0 +1,48 @@
+#include "crash/exception_filter.h"
+
+#include "crash/crash_handler.h"
+#include "plugin/init_order.h"
+
+PatchSite ExceptionFilterSite;
+
+namespace {
+
+using SetFilterFunction = LPTOP_LEVEL_EXCEPTION_FILTER(WINAPI*)(LPTOP_LEVEL_EXCEPTION_FILTER);
+
+// Taking the address of a dllimport function reads this library's import
+// address table: the initialisation is dynamic and runs at its place in the
+// ordered static initialisation.
+struct ExceptionFilterSiteInitialiser {
+  ExceptionFilterSiteInitialiser() {
+    ExceptionFilterSite = reinterpret_cast<PatchSite>(&SetUnhandledExceptionFilter);
+  }
+};
+const ExceptionFilterSiteInitialiser exceptionFilterSiteInitialiser
+    __attribute__((init_priority(kInitExceptionFilterSite)));
+
+// The system function itself: through the trampoline while the hook is
+// attached, the function's own address otherwise.
+SetFilterFunction SystemSetFilter() { return reinterpret_cast<SetFilterFunction>(ExceptionFilterSite); }
+
+LPTOP_LEVEL_EXCEPTION_FILTER GameFilter() {
+  return reinterpret_cast<LPTOP_LEVEL_EXCEPTION_FILTER>(kGameTopLevelFilter);
+}
+
+}  // namespace
+
+LPTOP_LEVEL_EXCEPTION_FILTER WINAPI ExceptionFilterHook(LPTOP_LEVEL_EXCEPTION_FILTER filter) {
+  if (filter == GameFilter()) filter = CrashFilter;
+  return SystemSetFilter()(filter);
+}
+
+LONG WINAPI CrashFilter(EXCEPTION_POINTERS* pointers) {
+  if (pointers == nullptr || pointers->ContextRecord == nullptr || pointers->ExceptionRecord == nullptr)
+    return EXCEPTION_EXECUTE_HANDLER;
+  return HandleCrash(pointers);
+}
+
+void RestoreGameExceptionFilter() {
+  if (ExceptionFilterSite == nullptr) return;
+  LPTOP_LEVEL_EXCEPTION_FILTER previous = SystemSetFilter()(GameFilter());
+  if (previous != CrashFilter) SystemSetFilter()(previous);
+}

@@ -1,0 +1,153 @@
+// The stand-in game crashing for real. It loads Quelbrand.dll as the host
+// does, installs its own top-level filter as the game does, writes what the
+// tests need to know into "crash-facts.txt" ("key value" lines), then faults
+// as its scenario (the first argument) says.
+
+#include <windows.h>
+// dbghelp.h relies on the types of windows.h.
+#include <dbghelp.h>
+#include <psapi.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "crash_scenarios.h"
+#include "msvc_throw.h"
+#include "standin/game_crash.h"
+#include "standin/game_math.h"
+#include "standin/standin.h"
+
+namespace {
+
+using standin::GameGlobal;
+
+FILE* facts;
+std::string scenario;
+LPTOP_LEVEL_EXCEPTION_FILTER crashFilter;
+
+void Fact(const char* key, uintptr_t value) {
+  std::fprintf(facts, "%s %08x\n", key, static_cast<unsigned>(value));
+}
+
+// A thrown object of class SaveFileCorrupted, catchable also as std::exception.
+const TypeDescriptor kThrownType = {nullptr, nullptr, ".?AVSaveFileCorrupted@@"};
+const TypeDescriptor kBaseType = {nullptr, nullptr, ".?AVexception@std@@"};
+const CatchableType kThrownCatchable = {0, &kThrownType, {0, -1, 0}, 8, nullptr};
+const CatchableType kBaseCatchable = {0, &kBaseType, {0, -1, 0}, 8, nullptr};
+const CatchableTypeArray kCatchable = {2, {&kThrownCatchable, &kBaseCatchable}};
+const ThrowInfo kThrowInfo = {0, nullptr, nullptr, &kCatchable};
+
+void ThrowLikeTheGame() {
+  static int thrown[2];
+  const ULONG_PTR arguments[3] = {kCxxMagic, reinterpret_cast<ULONG_PTR>(thrown),
+                                  reinterpret_cast<ULONG_PTR>(&kThrowInfo)};
+  RaiseException(kCxxExceptionCode, EXCEPTION_NONCONTINUABLE, 3, arguments);
+}
+
+__attribute__((noinline)) void FaultInner() {
+  Fact("frame", reinterpret_cast<uintptr_t>(__builtin_return_address(0)));
+  if (scenario == kScenarioCxxHavok) {
+    std::fclose(facts);
+    ThrowLikeTheGame();
+    return;
+  }
+  if (scenario == kScenarioReadSymbols) {
+    volatile int* volatile nowhere = nullptr;
+    std::fprintf(facts, "line %d\n", __LINE__ + 2);
+    std::fclose(facts);
+    std::printf("%d", *nowhere);
+  }
+  std::fclose(facts);
+  if (scenario == kScenarioCyclicFrames) {
+    // A corrupt stack: the frame pointer leads to a frame that names itself
+    // as its caller's.
+    static uintptr_t cycle[2];
+    cycle[0] = reinterpret_cast<uintptr_t>(cycle);
+    cycle[1] = reinterpret_cast<uintptr_t>(FaultInner);
+    asm volatile("mov %0, %%ebp\n\tmovl $1, 0x10" : : "r"(cycle) : "memory");
+  }
+  volatile int* volatile target = reinterpret_cast<int*>(0x10);
+  *target = 1;
+}
+
+__attribute__((noinline)) void FaultOuter() {
+  Fact("frame", reinterpret_cast<uintptr_t>(__builtin_return_address(0)));
+  FaultInner();
+  std::puts("not reached");
+}
+
+// Ends the process the way the system does after a filter's verdict: no
+// library sees a detach.
+LONG WINAPI ForwardingFilter(EXCEPTION_POINTERS* pointers) {
+  TerminateProcess(GetCurrentProcess(), kVerdictExitBase + static_cast<UINT>(crashFilter(pointers)));
+  return EXCEPTION_EXECUTE_HANDLER;
+}
+
+// The current thread's Havok memory block, with four allocators; the Debug
+// allocator's statistics function faults.
+void GiveThreadHavokBlock(DWORD slot) {
+  static standin::GameAllocator allocators[4];
+  static uint8_t block[0x40];
+  for (int i = 0; i < 4; ++i) {
+    const int32_t numbers[6] = {i * 1000 + 1, i * 1000 + 2, i * 1000 + 3,
+                                i * 1000 + 4, i * 1000 + 5, i * 1000 + 6};
+    standin::MakeGameAllocator(allocators[i], numbers, i == 2);
+    void* allocator = &allocators[i];
+    std::memcpy(block + standin::kHavokAllocatorOffsets[i], &allocator, sizeof allocator);
+    Fact("allocator", reinterpret_cast<uintptr_t>(allocator));
+  }
+  TlsSetValue(slot, block);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return 2;
+  scenario = argv[1];
+  facts = std::fopen(kFactsPath, "w");
+  if (facts == nullptr) return 3;
+
+  standin::PlaceGameMath();
+  standin::PlaceGameCrashRoutines(scenario == kScenarioSaveBlock   ? standin::SaveBehaviour::Block
+                                  : scenario == kScenarioSaveFault ? standin::SaveBehaviour::Fault
+                                                                   : standin::SaveBehaviour::ReturnAfter2ms);
+  static int saveManager;
+  GameGlobal<void*>(standin::kGameSaveManager) = scenario == kScenarioNoManager ? nullptr : &saveManager;
+  Fact("manager", reinterpret_cast<uintptr_t>(GameGlobal<void*>(standin::kGameSaveManager)));
+  // The game gives every thread a Havok block slot early on.
+  const DWORD slot = TlsAlloc();
+  GameGlobal<DWORD>(standin::kGameHavokBlockSlot) = slot;
+  if (scenario == kScenarioCxxHavok) GiveThreadHavokBlock(slot);
+  if (scenario == kScenarioReadSymbols) {
+    // Something else in the game set up the symbol handler.
+    SymSetOptions(SymGetOptions() | SYMOPT_LOAD_LINES);
+    SymInitialize(GetCurrentProcess(), nullptr, TRUE);
+  }
+
+  standin::Host host;
+  if (!host.LoadPlugin() || !host.Query() || !host.Load()) return 4;
+  MODULEINFO plugin = {};
+  GetModuleInformation(GetCurrentProcess(), host.module(), &plugin, sizeof plugin);
+  std::fprintf(facts, "plugin %08x %08x\n",
+               static_cast<unsigned>(reinterpret_cast<uintptr_t>(plugin.lpBaseOfDll)),
+               static_cast<unsigned>(plugin.SizeOfImage));
+
+  // The game installs its filter (twice: the second call shows what the
+  // first installed).
+  auto gameFilter = reinterpret_cast<LPTOP_LEVEL_EXCEPTION_FILTER>(standin::kGameTopLevelFilter);
+  SetUnhandledExceptionFilter(gameFilter);
+  Fact("installed", reinterpret_cast<uintptr_t>(SetUnhandledExceptionFilter(gameFilter)));
+  if (scenario == kScenarioVerdict) {
+    crashFilter = SetUnhandledExceptionFilter(ForwardingFilter);
+    Fact("forwarded", reinterpret_cast<uintptr_t>(crashFilter));
+  }
+  if (scenario == kScenarioUnload) host.Unload();
+
+  char module[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, module, MAX_PATH);
+  std::fprintf(facts, "module %s\n", module);
+  Fact("thread", GetCurrentThreadId());
+  FaultOuter();
+  return 0;
+}

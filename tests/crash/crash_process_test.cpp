@@ -1,0 +1,368 @@
+// The stand-in game crashing for real, in a child process (crash_game.exe)
+// started in this test's game folder; the tests read what it left behind:
+// the log, the minidump, the facts it wrote before the fault, the save calls
+// and its exit code. Every child is killed after a timeout.
+
+#include <gtest/gtest.h>
+#include <windows.h>
+// dbghelp.h relies on the types of windows.h.
+#include <dbghelp.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "crash_scenarios.h"
+#include "standin/game_crash.h"
+#include "standin/standin.h"
+
+namespace {
+
+constexpr DWORD kChildTimeoutMs = 60000;
+constexpr DWORD kAccessViolation = 0xC0000005;
+constexpr uint32_t kDumpSignature = 0x504D444D;  // "MDMP"
+constexpr char kDumpPath[] = "data/skse/plugins/Quelbrand.dmp";
+constexpr char kStackHeading[] =
+    "ERROR: Call Stack (Skyrim ignored the frame pointer register (ebp) so it may not correct) :";
+
+struct ChildRun {
+  bool finished;
+  DWORD exitCode;
+  DWORD elapsedMs;
+};
+
+// Starts crash_game.exe from this game folder and waits for it, bounded.
+ChildRun RunCrashGame(const char* scenario) {
+  const std::string program = standin::GameFolder() + "\\crash_game.exe";
+  std::string source = CRASH_GAME_PATH;
+  if (source[0] == '/') source = "Z:" + source;  // a Unix path seen from Wine
+  CopyFileA(source.c_str(), program.c_str(), FALSE);
+  for (const char* stale : {kFactsPath, standin::kSaveRecordPath, kDumpPath}) DeleteFileA(stale);
+
+  std::string command = "\"" + program + "\" " + scenario;
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION child = {};
+  ChildRun run = {false, 0, 0};
+  if (!CreateProcessA(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &child)) {
+    ADD_FAILURE() << "cannot start " << program << " (error " << GetLastError() << ")";
+    return run;
+  }
+  const DWORD start = GetTickCount();
+  run.finished = WaitForSingleObject(child.hProcess, kChildTimeoutMs) == WAIT_OBJECT_0;
+  run.elapsedMs = GetTickCount() - start;
+  if (!run.finished) {
+    TerminateProcess(child.hProcess, 1);
+    WaitForSingleObject(child.hProcess, 5000);
+  }
+  GetExitCodeProcess(child.hProcess, &run.exitCode);
+  CloseHandle(child.hThread);
+  CloseHandle(child.hProcess);
+  EXPECT_TRUE(run.finished) << scenario << " still running after " << kChildTimeoutMs << " ms";
+  return run;
+}
+
+std::map<std::string, std::vector<std::string>> ReadFacts() {
+  std::map<std::string, std::vector<std::string>> facts;
+  std::ifstream in(kFactsPath);
+  std::string key, value;
+  while (in >> key && std::getline(in >> std::ws, value)) facts[key].push_back(value);
+  return facts;
+}
+
+uint32_t HexValue(const std::string& text) { return static_cast<uint32_t>(std::stoul(text, nullptr, 16)); }
+
+std::string Hex(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08x", value);
+  return text;
+}
+
+bool InPlugin(const std::map<std::string, std::vector<std::string>>& facts, uint32_t address) {
+  std::istringstream plugin(facts.at("plugin").at(0));
+  std::string base, size;
+  plugin >> base >> size;
+  return address >= HexValue(base) && address - HexValue(base) < HexValue(size);
+}
+
+std::vector<std::string> LogWithoutTimes() {
+  std::vector<std::string> lines;
+  for (const auto& line : standin::ReadLogLines()) lines.push_back(standin::WithoutTime(line));
+  return lines;
+}
+
+std::string LastLine() {
+  const std::vector<std::string> lines = LogWithoutTimes();
+  return lines.empty() ? "" : lines.back();
+}
+
+// The crash report: the log from "Fatal error occured" on.
+std::vector<std::string> CrashLines() {
+  std::vector<std::string> lines = LogWithoutTimes();
+  size_t at = 0;
+  while (at < lines.size() && lines[at] != "ERROR: Fatal error occured") ++at;
+  return std::vector<std::string>(lines.begin() + static_cast<long>(at), lines.end());
+}
+
+// The frame lines of the report, between the heading and the next section.
+std::vector<std::string> FrameLines(const std::vector<std::string>& report) {
+  std::vector<std::string> frames;
+  size_t at = 0;
+  while (at < report.size() && report[at] != kStackHeading) ++at;
+  for (++at; at < report.size() && report[at].rfind("ERROR: \t", 0) == 0 &&
+             report[at].find(" memory ") == std::string::npos;
+       ++at)
+    frames.push_back(report[at].substr(8));
+  return frames;
+}
+
+struct Dump {
+  bool valid = false;
+  std::set<uint32_t> streams;
+  uint32_t threadId = 0, code = 0, contextEip = 0;
+  uint64_t type = 0, address = 0, size = 0;
+};
+
+// Reads the minidump's header, stream directory and exception stream, with
+// every location checked against the file's size.
+Dump ReadDump() {
+  Dump dump;
+  std::ifstream in(kDumpPath, std::ios::binary | std::ios::ate);
+  if (!in) return dump;
+  dump.size = static_cast<uint64_t>(in.tellg());
+  auto read = [&](uint64_t at, void* out, size_t size) {
+    if (at + size > dump.size) return false;
+    in.seekg(static_cast<std::streamoff>(at));
+    return static_cast<bool>(in.read(static_cast<char*>(out), static_cast<std::streamsize>(size)));
+  };
+  MINIDUMP_HEADER header;
+  if (!read(0, &header, sizeof header) || header.Signature != kDumpSignature) return dump;
+  dump.type = header.Flags;
+  for (uint32_t i = 0; i < header.NumberOfStreams; ++i) {
+    MINIDUMP_DIRECTORY entry;
+    if (!read(header.StreamDirectoryRva + uint64_t{i} * sizeof entry, &entry, sizeof entry) ||
+        entry.Location.Rva + uint64_t{entry.Location.DataSize} > dump.size)
+      return dump;
+    dump.streams.insert(entry.StreamType);
+    if (entry.StreamType != ExceptionStream) continue;
+    MINIDUMP_EXCEPTION_STREAM exception;
+    CONTEXT context;
+    if (!read(entry.Location.Rva, &exception, sizeof exception) ||
+        !read(exception.ThreadContext.Rva, &context, sizeof context))
+      return dump;
+    dump.threadId = exception.ThreadId;
+    dump.code = exception.ExceptionRecord.ExceptionCode;
+    dump.address = exception.ExceptionRecord.ExceptionAddress;
+    dump.contextEip = context.Eip;
+  }
+  dump.valid = true;
+  return dump;
+}
+
+std::vector<std::string> SaveCalls() {
+  std::vector<std::string> calls;
+  std::ifstream in(standin::kSaveRecordPath);
+  for (std::string line; std::getline(in, line);) calls.push_back(line);
+  return calls;
+}
+
+TEST(CrashReport, AccessViolationGivesTheWholeReportDumpAndSave) {
+  const ChildRun run = RunCrashGame(kScenarioWrite);
+  EXPECT_EQ(run.exitCode, kAccessViolation);
+  const auto facts = ReadFacts();
+  // The game's own filter was exchanged for the plug-in's, also the second time.
+  EXPECT_TRUE(InPlugin(facts, HexValue(facts.at("installed").at(0))));
+
+  const std::vector<std::string> log = LogWithoutTimes();
+  ASSERT_GE(log.size(), 4u);
+  EXPECT_EQ(std::vector<std::string>(log.begin(), log.begin() + 4),
+            (std::vector<std::string>{"Quelbrand", "INFO: Queue OK", "INFO: Memory Hooked",
+                                      "INFO: SKSEPlugin_Load"}));
+  const std::vector<std::string> report = CrashLines();
+  ASSERT_GE(report.size(), 9u);
+  const std::string address = report[4].substr(report[4].find("0x"));
+  const std::vector<std::string> head = {"ERROR: Fatal error occured",
+                                         "ERROR: Code : 0xc0000005",
+                                         "ERROR: Flag : 0x00000000",
+                                         "ERROR: Module : " + facts.at("module").at(0),
+                                         "ERROR: Address : " + address,
+                                         "ERROR: Module Address : 0x00400000",
+                                         "ERROR: AccessViolation, try to write 0x00000010 failed",
+                                         kStackHeading};
+  EXPECT_EQ(std::vector<std::string>(report.begin(), report.begin() + 8), head);
+
+  // No symbol handler under Wine: every frame in the address form, with an
+  // empty module name, starting at the fault and going up through its callers.
+  const std::vector<std::string> frames = FrameLines(report);
+  ASSERT_GE(frames.size(), 3u);
+  EXPECT_EQ(frames[0], " : " + address);
+  EXPECT_EQ(frames[1], " : 0x" + facts.at("frame").at(1));
+  EXPECT_EQ(frames[2], " : 0x" + facts.at("frame").at(0));
+  for (const std::string& frame : frames) EXPECT_EQ(frame.size(), 13u) << frame;
+  const std::vector<std::string> tail = {"ERROR: Minidump saved in Quelbrand.dmp",
+                                         "ERROR: Plugin is trying to save game", "ERROR: Game saved"};
+  EXPECT_EQ(report.size(), 8 + frames.size() + tail.size());
+  EXPECT_EQ(std::vector<std::string>(report.end() - 3, report.end()), tail);
+
+  const Dump dump = ReadDump();
+  ASSERT_TRUE(dump.valid);
+  for (uint32_t stream :
+       {ThreadListStream, ModuleListStream, MemoryListStream, ExceptionStream, SystemInfoStream})
+    EXPECT_EQ(dump.streams.count(stream), 1u) << stream;
+  EXPECT_EQ(dump.type, MiniDumpNormal);
+  EXPECT_EQ(dump.threadId, std::stoul(facts.at("thread").at(0), nullptr, 16));
+  EXPECT_EQ(dump.code, kAccessViolation);
+  EXPECT_EQ(Hex(static_cast<uint32_t>(dump.address)), address);
+  EXPECT_EQ(Hex(dump.contextEip), address);  // the faulting state, not a walked one
+
+  const std::vector<std::string> calls = SaveCalls();
+  ASSERT_EQ(calls.size(), 1u);
+  std::istringstream call(calls[0]);
+  std::string manager, name, autosave;
+  int value1 = 0, value2 = 0;
+  unsigned long thread = 0;
+  call >> manager >> name >> autosave >> value1 >> value2 >> thread;
+  EXPECT_EQ(manager, facts.at("manager").at(0));
+  EXPECT_EQ(name + " " + autosave, "Quelbrand Autosave");
+  EXPECT_EQ(value1, -1);
+  EXPECT_EQ(value2, 0);
+  EXPECT_NE(thread, std::stoul(facts.at("thread").at(0), nullptr, 16));
+}
+
+TEST(CrashReport, ReadFaultWithSymbolsAndNoAutosave) {
+  standin::WriteSettings("[Exception]\nAutoSaveGame=false\n");
+  const ChildRun run = RunCrashGame(kScenarioReadSymbols);
+  EXPECT_EQ(run.exitCode, kAccessViolation);
+  const auto facts = ReadFacts();
+  const std::vector<std::string> report = CrashLines();
+  ASSERT_GE(report.size(), 8u);
+  EXPECT_EQ(report[6], "ERROR: AccessViolation, try to read 0x00000000 failed");
+
+  // The game set up the symbol handler: module, function, file and line.
+  const std::vector<std::string> frames = FrameLines(report);
+  ASSERT_GE(frames.size(), 3u);
+  EXPECT_EQ(frames[0].substr(0, 14), "crash_game : F");
+  EXPECT_NE(frames[0].find(" : FaultInner in "), std::string::npos) << frames[0];
+  const std::string fileAndLine = "crash_game.cpp line " + facts.at("line").at(0);
+  EXPECT_EQ(frames[0].substr(frames[0].size() - fileAndLine.size()), fileAndLine) << frames[0];
+  EXPECT_NE(frames[1].find(" : FaultOuter in "), std::string::npos) << frames[1];
+  EXPECT_NE(frames[2].find(" : main in "), std::string::npos) << frames[2];
+
+  EXPECT_EQ(report.back(), "ERROR: Minidump saved in Quelbrand.dmp");
+  EXPECT_TRUE(SaveCalls().empty());
+  const Dump dump = ReadDump();
+  ASSERT_TRUE(dump.valid);
+  EXPECT_EQ(dump.contextEip, static_cast<uint32_t>(dump.address));
+}
+
+TEST(CrashReport, FrameChainInALoopStillEndsTheWalk) {
+  const ChildRun run = RunCrashGame(kScenarioCyclicFrames);
+  EXPECT_EQ(run.exitCode, kAccessViolation);
+  const std::vector<std::string> report = CrashLines();
+  const std::vector<std::string> frames = FrameLines(report);
+  EXPECT_GE(frames.size(), 2u);
+  EXPECT_LE(frames.size(), 1024u);
+  ASSERT_FALSE(report.empty());
+  EXPECT_EQ(report.back(), "ERROR: Game saved");
+}
+
+TEST(CrashReport, CxxExceptionAndHavokStatistics) {
+  const ChildRun run = RunCrashGame(kScenarioCxxHavok);
+  EXPECT_EQ(run.exitCode, 0xE06D7363);
+  const auto facts = ReadFacts();
+  const std::vector<std::string> report = CrashLines();
+  ASSERT_GE(report.size(), 8u);
+  EXPECT_EQ(report[1], "ERROR: Code : 0xe06d7363");
+  EXPECT_EQ(report[2], "ERROR: Flag : 0x00000001");
+  EXPECT_EQ(report[6], "ERROR: C++ Exception class SaveFileCorrupted");
+
+  // After the frames: the thread's four allocators; the Debug allocator's
+  // statistics function faults and leaves its numbers unknown.
+  std::vector<std::string> expected = {"ERROR: Thread local Havok memory heap:"};
+  const char* names[] = {"Temp", "Heap", "Debug", "Solver"};
+  for (int i = 0; i < 4; ++i) {
+    const std::string prefix = std::string("ERROR: \t") + names[i] + " memory ";
+    auto number = [&](int field) { return std::to_string(i == 2 ? -1 : i * 1000 + field); };
+    expected.push_back(prefix + "allocator:0x" + facts.at("allocator").at(static_cast<size_t>(i)));
+    expected.push_back(prefix + "allocated:" + number(1));
+    expected.push_back(prefix + "in used:" + number(2));
+    expected.push_back(prefix + "available:" + number(4));
+    expected.push_back(prefix + "total available:" + number(5));
+    expected.push_back(prefix + "largest block:" + number(6));
+  }
+  expected.push_back("ERROR: Minidump saved in Quelbrand.dmp");
+  expected.push_back("ERROR: Plugin is trying to save game");
+  expected.push_back("ERROR: Game saved");
+  ASSERT_GE(report.size(), expected.size());
+  EXPECT_EQ(std::vector<std::string>(report.end() - static_cast<long>(expected.size()), report.end()),
+            expected);
+}
+
+TEST(CrashFilterTakeover, VerdictFollowsReportToWindows) {
+  // The game's later filter replaces the plug-in's as usual; it hands the
+  // crash to the plug-in's filter it got back and exits with the verdict.
+  const ChildRun keep = RunCrashGame(kScenarioVerdict);
+  EXPECT_EQ(keep.exitCode, kVerdictExitBase + EXCEPTION_EXECUTE_HANDLER);
+  EXPECT_TRUE(InPlugin(ReadFacts(), HexValue(ReadFacts().at("forwarded").at(0))));
+  EXPECT_EQ(LastLine(), "ERROR: Game saved");
+
+  standin::WriteSettings("[Exception]\nReportToWindows= 1\nAutoSaveGame=0\n");
+  const ChildRun handOver = RunCrashGame(kScenarioVerdict);
+  EXPECT_EQ(handOver.exitCode, kVerdictExitBase + EXCEPTION_CONTINUE_SEARCH);
+  EXPECT_EQ(LastLine(), "ERROR: Minidump saved in Quelbrand.dmp");
+}
+
+TEST(CrashFilterTakeover, UnloadPutsTheGameFilterBack) {
+  const ChildRun run = RunCrashGame(kScenarioUnload);
+  EXPECT_EQ(run.exitCode, standin::kGameFilterExitCode);
+  EXPECT_EQ(LastLine(), "INFO: Detach");
+  EXPECT_TRUE(CrashLines().empty());
+}
+
+TEST(Autosave, BlockedSaveIsGivenUpAfterAboutFiveSeconds) {
+  const ChildRun run = RunCrashGame(kScenarioSaveBlock);
+  EXPECT_EQ(run.exitCode, kAccessViolation);
+  EXPECT_GE(run.elapsedMs, 4900u);
+  EXPECT_LT(run.elapsedMs, 20000u);
+  EXPECT_EQ(SaveCalls().size(), 1u);
+  const std::vector<std::string> report = CrashLines();
+  ASSERT_GE(report.size(), 2u);
+  EXPECT_EQ(report[report.size() - 2], "ERROR: Plugin is trying to save game");
+  EXPECT_EQ(report.back(), "ERROR: Save failed");
+}
+
+TEST(Autosave, FaultingSaveOrMissingManagerFailsAtOnce) {
+  for (const char* scenario : {kScenarioSaveFault, kScenarioNoManager}) {
+    const ChildRun run = RunCrashGame(scenario);
+    EXPECT_EQ(run.exitCode, kAccessViolation) << scenario;
+    EXPECT_LT(run.elapsedMs, 4000u) << scenario;
+    EXPECT_EQ(SaveCalls().size(), scenario == kScenarioSaveFault ? 1u : 0u) << scenario;
+    // One report only: the fault in the save does not start a second one.
+    const std::vector<std::string> report = CrashLines();
+    ASSERT_GE(report.size(), 2u) << scenario;
+    EXPECT_EQ(std::count(report.begin(), report.end(), "ERROR: Fatal error occured"), 1) << scenario;
+    EXPECT_EQ(report[report.size() - 2], "ERROR: Plugin is trying to save game") << scenario;
+    EXPECT_EQ(report.back(), "ERROR: Save failed") << scenario;
+  }
+}
+
+TEST(CrashDump, FullMemoryDumpHoldsTheWholeProcess) {
+  standin::WriteSettings("[Exception]\nMiniDumpWithFullMemory=TRUE\nAutoSaveGame=0\n");
+  const ChildRun run = RunCrashGame(kScenarioWrite);
+  EXPECT_EQ(run.exitCode, kAccessViolation);
+  const Dump dump = ReadDump();
+  ASSERT_TRUE(dump.valid);
+  EXPECT_EQ(dump.type, MiniDumpWithFullMemory);
+  EXPECT_EQ(dump.streams.count(Memory64ListStream), 1u);
+  EXPECT_GT(dump.size, uint64_t{standin::kGameAreaEnd - standin::kGameAreaBegin});
+  EXPECT_EQ(dump.code, kAccessViolation);
+  DeleteFileA(kDumpPath);
+}
+
+}  // namespace
