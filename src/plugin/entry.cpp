@@ -4,6 +4,7 @@
 #include "patching/transaction.h"
 #include "plugin/handshake.h"
 #include "plugin/log.h"
+#include "shadercache/shader_cache.h"
 #include "simd/math_install.h"
 
 // Start-up and shut-down. Results of the patch engine are deliberately not
@@ -17,6 +18,7 @@ void OnProcessAttach(HINSTANCE module) {
   DisableThreadLibraryCalls(module);
   PatchBegin();
   PatchUpdateThread(GetCurrentThread());
+  InstallShaderCache();
   PatchCommit();
 }
 
@@ -24,6 +26,9 @@ void OnProcessDetach() {
   LogLine(GetLog(), LogInfo, "Detach");
   PatchBegin();
   PatchUpdateThread(GetCurrentThread());
+  if (CreateEffectSite != nullptr) PatchDetach(&CreateEffectSite, reinterpret_cast<void*>(CacheCreateEffect));
+  if (CreateEffectFromFileASite != nullptr)
+    PatchDetach(&CreateEffectFromFileASite, reinterpret_cast<void*>(CacheCreateEffectFromFileA));
   RemoveMathReplacements();
   PatchCommit();
 }
