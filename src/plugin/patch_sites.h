@@ -1,7 +1,7 @@
 #pragma once
 
-// Every place in the game's executable that the plug-in changes: the one
-// table below. Redirections go through PatchAttach inside the start-up
+// Every place in the game's executable (and in the libraries it loads) that
+// the plug-in changes: the one table below. Redirections go through PatchAttach inside the start-up
 // transactions; jump writes (WriteRelJump) take effect at once and are never
 // undone. The addresses and sites themselves live with their features.
 
