@@ -7,6 +7,7 @@
 #include <d3dx9effect.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <ostream>
 #include <string>
@@ -66,12 +67,9 @@ void WriteFile(const std::string& path, const std::string& bytes) {
 
 Lines CacheFiles() {
   Lines names;
-  WIN32_FIND_DATAA found;
-  HANDLE find = FindFirstFileA((CacheFolder() + "\\*").c_str(), &found);
-  for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &found)) {
-    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
-  }
-  if (find != INVALID_HANDLE_VALUE) FindClose(find);
+  std::error_code missing;
+  for (const auto& entry : std::filesystem::directory_iterator(CacheFolder(), missing))
+    names.push_back(entry.path().filename().string());
   return names;
 }
 
