@@ -3,7 +3,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "crash/guarded_call.h"
+#include "plugin/guarded_call.h"
 #include "plugin/log.h"
 
 namespace {
@@ -31,7 +31,7 @@ void CallGameSave(void* saveManager) {
 DWORD WINAPI AutosaveWorker(LPVOID saveManager) {
   // A fault inside the game's save must not start a second crash report on
   // this thread: it ends the save as failed.
-  saveOutcome.store(GuardedCall(CallGameSave, saveManager) ? SaveFinished : SaveFaulted);
+  saveOutcome.store(GuardedCall(CallGameSave, saveManager) == 0 ? SaveFinished : SaveFaulted);
   return 0;
 }
 

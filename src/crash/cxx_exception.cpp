@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "crash/guarded_call.h"
+#include "plugin/guarded_call.h"
 #include "plugin/log.h"
 
 namespace {
@@ -56,6 +56,6 @@ void LogCxxExceptionType(const EXCEPTION_RECORD* record) {
   if (record->NumberParameters < 3) return;
   CxxTypeQuery query = {};
   query.throwInfo = reinterpret_cast<const ThrowInfo*>(record->ExceptionInformation[2]);
-  if (GuardedCall(ReadCxxTypeName, &query) && query.name[0] != '\0')
+  if (GuardedCall(ReadCxxTypeName, &query) == 0 && query.name[0] != '\0')
     LogLine(GetLog(), LogError, "C++ Exception %s", query.name);
 }

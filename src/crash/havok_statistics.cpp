@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "crash/guarded_call.h"
+#include "plugin/guarded_call.h"
 #include "plugin/log.h"
 
 namespace {
@@ -56,7 +56,7 @@ void ReadBlockSlot(void* argument) {
 // The block and the game's allocators are of unknown state after a crash.
 void LogHavokStatistics() {
   DWORD slot = TLS_OUT_OF_INDEXES;
-  if (!GuardedCall(ReadBlockSlot, &slot)) return;
+  if (GuardedCall(ReadBlockSlot, &slot) != 0) return;
   auto* block = static_cast<const uint8_t*>(TlsGetValue(slot));
   if (block == nullptr) return;
   LogLine(Log(), LogError, "Thread local Havok memory heap:");

@@ -8,6 +8,7 @@
 #include "patching/transaction.h"
 #include "plugin/handshake.h"
 #include "plugin/log.h"
+#include "shadercache/shader_cache.h"
 #include "simd/math_install.h"
 
 // Start-up and shut-down. Results of the patch engine are deliberately not
@@ -21,6 +22,7 @@ void OnProcessAttach(HINSTANCE module) {
   DisableThreadLibraryCalls(module);
   PatchBegin();
   PatchUpdateThread(GetCurrentThread());
+  InstallShaderCache();
   PatchCommit();
 }
 
@@ -31,6 +33,9 @@ void OnProcessDetach() {
   PatchDetach(&ExceptionFilterSite, reinterpret_cast<void*>(ExceptionFilterHook));
   RemoveMemoryPatches();
   RemoveHavokResourceRetention();
+  if (CreateEffectSite != nullptr) PatchDetach(&CreateEffectSite, reinterpret_cast<void*>(CacheCreateEffect));
+  if (CreateEffectFromFileASite != nullptr)
+    PatchDetach(&CreateEffectFromFileASite, reinterpret_cast<void*>(CacheCreateEffectFromFileA));
   RemoveMathReplacements();
   PatchCommit();
   RestoreGameExceptionFilter();

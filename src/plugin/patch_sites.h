@@ -1,7 +1,7 @@
 #pragma once
 
-// Every place in the game's executable that the plug-in changes: the one
-// table below. Redirections go through PatchAttach inside the start-up
+// Every place in the game's executable (and in the libraries it loads) that
+// the plug-in changes: the one table below. Redirections go through PatchAttach inside the start-up
 // transactions; jump writes (WriteRelJump) take effect at once and are never
 // undone. The addresses and sites themselves live with their features.
 
@@ -13,26 +13,31 @@
 #include "memory/havok_heap.h"
 #include "memory/havok_resources.h"
 #include "memory/infinite_load.h"
+#include "shadercache/effect_sites.h"
 #include "simd/math_sites.h"
 
-enum class PlaceKind { Redirection, Jump };
+// FoundRedirection: a library function looked up by name at run time; its
+// row has address 0 and names the library and the function.
+enum class PlaceKind { Redirection, Jump, FoundRedirection };
 enum class Removal { Never, AtShutDown, IfInstalled };
 
 struct GamePlace {
   uintptr_t address;  // 0: a library function found at run time (see the site)
   const char* name;   // the site (redirection) or the jump
   PlaceKind kind;
-  const char* installedBy;  // settings key, or "always"
-  const char* replacement;  // replacement function or stub
-  Removal removal;          // jumps: always Never
-  uintptr_t continuation;   // jumps: where the stub continues; 0 otherwise
+  const char* installedBy;         // settings key, or "always"
+  const char* replacement;         // replacement function or stub
+  Removal removal;                 // jumps: always Never
+  uintptr_t continuation;          // jumps: where the stub continues; 0 otherwise
+  const char* library = nullptr;   // FoundRedirection only
+  const char* function = nullptr;  // FoundRedirection only
 };
 
 inline constexpr GamePlace kGamePlaces[] = {
     // kernel32 SetUnhandledExceptionFilter, from the import table at static
     // initialisation.
-    {0, "ExceptionFilterSite", PlaceKind::Redirection, "always", "ExceptionFilterHook", Removal::AtShutDown,
-     0},
+    {0, "ExceptionFilterSite", PlaceKind::FoundRedirection, "always", "ExceptionFilterHook",
+     Removal::AtShutDown, 0, "kernel32.dll", "SetUnhandledExceptionFilter"},
     {kGameMatrixMultiply, "MatrixMultiplySite", PlaceKind::Redirection, "always",
      "MatrixMultiplySsse3 / MatrixMultiplySse2", Removal::AtShutDown, 0},
     {kGameTransformMultiply, "TransformMultiplySite", PlaceKind::Redirection, "always",
@@ -75,4 +80,8 @@ inline constexpr GamePlace kGamePlaces[] = {
      Removal::Never, kCameraScaleContinue1},
     {kCameraScaleJump2, "CameraScaleJump2", PlaceKind::Jump, "fix3rdPersonCameraScale", "CameraScaleStub2",
      Removal::Never, kCameraScaleContinue2},
+    {0, "CreateEffectSite", PlaceKind::FoundRedirection, "UseShaderCache (at process attach)",
+     "CacheCreateEffect", Removal::IfInstalled, 0, kEffectLibrary, kCreateEffectName},
+    {0, "CreateEffectFromFileASite", PlaceKind::FoundRedirection, "UseShaderCache (at process attach)",
+     "CacheCreateEffectFromFileA", Removal::IfInstalled, 0, kEffectLibrary, kCreateEffectFromFileAName},
 };

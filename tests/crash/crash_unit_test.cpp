@@ -11,8 +11,8 @@
 
 #include "crash/cxx_exception.h"
 #include "crash/exception_filter.h"
-#include "crash/guarded_call.h"
 #include "msvc_throw.h"
+#include "plugin/guarded_call.h"
 #include "standin/standin.h"
 
 namespace {
@@ -53,23 +53,23 @@ struct Nested {
 
 void NestedFault(void* argument) {
   auto* nested = static_cast<Nested*>(argument);
-  nested->innerReturned = GuardedCall(Fault, &nested->touched);
+  nested->innerReturned = GuardedCall(Fault, &nested->touched) == 0;
   nested->outerWentOn = true;
 }
 
 TEST(GuardedCall, CatchesFaultsAndLeavesTheThreadAsItWas) {
   const auto chain = HandlerChain();
   int touched = 0;
-  EXPECT_TRUE(GuardedCall([](void* argument) { *static_cast<int*>(argument) = 7; }, &touched));
+  EXPECT_EQ(GuardedCall([](void* argument) { *static_cast<int*>(argument) = 7; }, &touched), 0u);
   EXPECT_EQ(touched, 7);
-  EXPECT_FALSE(GuardedCall(Fault, &touched));
+  EXPECT_EQ(GuardedCall(Fault, &touched), static_cast<uint32_t>(EXCEPTION_ACCESS_VIOLATION));
   EXPECT_EQ(touched, 1);  // what ran before the fault stays done
-  EXPECT_FALSE(GuardedCall(RaiseNoncontinuable, nullptr));
+  EXPECT_EQ(GuardedCall(RaiseNoncontinuable, nullptr), 0xE06D7363u);
   EXPECT_EQ(HandlerChain(), chain);
 
   // Callee-saved registers come back as the caller had them.
   uint32_t ebx, esi, edi;
-  bool returned;
+  uint32_t code;
   asm volatile(
       "mov $0x1111, %%ebx\n\t"
       "mov $0x2222, %%esi\n\t"
@@ -78,21 +78,21 @@ TEST(GuardedCall, CatchesFaultsAndLeavesTheThreadAsItWas) {
       "push %[body]\n\t"
       "call _GuardedCall\n\t"
       "add $8, %%esp\n\t"
-      "mov %%al, %[returned]\n\t"
+      "mov %%eax, %[code]\n\t"
       "mov %%ebx, %[ebx]\n\t"
       "mov %%esi, %[esi]\n\t"
       "mov %%edi, %[edi]"
-      : [returned] "=m"(returned), [ebx] "=m"(ebx), [esi] "=m"(esi), [edi] "=m"(edi)
+      : [code] "=m"(code), [ebx] "=m"(ebx), [esi] "=m"(esi), [edi] "=m"(edi)
       : [body] "m"(clobberingBody)
       : "eax", "ecx", "edx", "ebx", "esi", "edi", "memory", "cc");
-  EXPECT_FALSE(returned);
+  EXPECT_NE(code, 0u);
   EXPECT_EQ(ebx, 0x1111u);
   EXPECT_EQ(esi, 0x2222u);
   EXPECT_EQ(edi, 0x3333u);
 
   // Guards nest: the inner one takes the fault, the outer body goes on.
   Nested nested;
-  EXPECT_TRUE(GuardedCall(NestedFault, &nested));
+  EXPECT_EQ(GuardedCall(NestedFault, &nested), 0u);
   EXPECT_FALSE(nested.innerReturned);
   EXPECT_TRUE(nested.outerWentOn);
   EXPECT_EQ(HandlerChain(), chain);

@@ -23,11 +23,19 @@ struct Snapshot {
 
 const uint8_t* GameBytes(uintptr_t address) { return reinterpret_cast<const uint8_t*>(address); }
 
+// Library functions are looked up as the plug-in looks them up; 0 when absent.
+uintptr_t PlaceAddress(const GamePlace& place) {
+  if (place.kind != PlaceKind::FoundRedirection) return place.address;
+  HMODULE library = LoadLibraryA(place.library);
+  return library == nullptr ? 0 : reinterpret_cast<uintptr_t>(GetProcAddress(library, place.function));
+}
+
 std::vector<Snapshot> TakeSnapshot() {
   std::vector<Snapshot> snapshot;
   for (const GamePlace& place : kGamePlaces) {
     Snapshot s = {};
-    if (place.address != 0) std::memcpy(s.bytes, GameBytes(place.address), kJumpLength);
+    const uintptr_t address = PlaceAddress(place);
+    if (address != 0) std::memcpy(s.bytes, GameBytes(address), kJumpLength);
     snapshot.push_back(s);
   }
   return snapshot;
@@ -37,19 +45,20 @@ void ReportChanges(HMODULE plugin, const std::vector<Snapshot>& before) {
   auto base = reinterpret_cast<uintptr_t>(plugin);
   for (size_t i = 0; i < before.size(); ++i) {
     const GamePlace& place = kGamePlaces[i];
-    if (place.address == 0) continue;  // not in the game's image
-    const uint8_t* now = GameBytes(place.address);
-    const char* kind = place.kind == PlaceKind::Redirection ? "redirected" : "jumped";
+    const uintptr_t address = PlaceAddress(place);
+    if (address == 0) continue;
+    const uint8_t* now = GameBytes(address);
+    const char* kind = place.kind == PlaceKind::Jump ? "jumped" : "redirected";
     if (std::memcmp(now, before[i].bytes, kJumpLength) == 0) {
-      std::printf("  %08X %-34s unchanged\n", static_cast<unsigned>(place.address), place.name);
+      std::printf("  %08X %-34s unchanged\n", static_cast<unsigned>(address), place.name);
     } else if (now[0] == 0xE9) {
       int32_t displacement;
       std::memcpy(&displacement, now + 1, 4);
-      uintptr_t to = place.address + kJumpLength + static_cast<uintptr_t>(displacement);
-      std::printf("  %08X %-34s %s to Quelbrand.dll+0x%X\n", static_cast<unsigned>(place.address), place.name,
-                  kind, static_cast<unsigned>(to - base));
+      uintptr_t to = address + kJumpLength + static_cast<uintptr_t>(displacement);
+      std::printf("  %08X %-34s %s to Quelbrand.dll+0x%X\n", static_cast<unsigned>(address), place.name, kind,
+                  static_cast<unsigned>(to - base));
     } else {
-      std::printf("  %08X %-34s changed: %02X %02X %02X %02X %02X\n", static_cast<unsigned>(place.address),
+      std::printf("  %08X %-34s changed: %02X %02X %02X %02X %02X\n", static_cast<unsigned>(address),
                   place.name, now[0], now[1], now[2], now[3], now[4]);
     }
   }
@@ -58,11 +67,12 @@ void ReportChanges(HMODULE plugin, const std::vector<Snapshot>& before) {
 void ReportRestored(const std::vector<Snapshot>& before) {
   for (size_t i = 0; i < before.size(); ++i) {
     const GamePlace& place = kGamePlaces[i];
-    if (place.address == 0) continue;
-    const char* state = std::memcmp(GameBytes(place.address), before[i].bytes, kJumpLength) == 0 ? "as before"
+    const uintptr_t address = PlaceAddress(place);
+    if (address == 0) continue;
+    const char* state = std::memcmp(GameBytes(address), before[i].bytes, kJumpLength) == 0 ? "as before"
                         : place.removal == Removal::Never ? "kept (never removed)"
                                                           : "STILL CHANGED";
-    std::printf("  %08X %-34s %s\n", static_cast<unsigned>(place.address), place.name, state);
+    std::printf("  %08X %-34s %s\n", static_cast<unsigned>(address), place.name, state);
   }
 }
 
