@@ -9,7 +9,7 @@ using GuardedBody = void (*)(void* context);
 extern "C" {
 
 // Calls body(context) with a frame-based exception handler around it.
-// Returns 0 when body returns. When a hardware fault that GuardRecovers
+// Returns 0 when body returns. When an exception that GuardRecovers
 // accepts ends body, the handlers of the frames inside are run as for any
 // unwind, body is abandoned where it stood (destructors of its C++ objects do
 // not run) and the fault's exception code is returned. The callee-saved
@@ -18,8 +18,7 @@ extern "C" {
 // for everything the crash report reads.
 uint32_t GuardedCall(GuardedBody body, void* context);
 
-// Whether GuardedCall ends its body on this exception: every exception but
-// a stack overflow (the thread cannot go on safely) and the debugger's
-// breakpoint and single-step events.
+// Whether GuardedCall ends its body on this exception: faults and thrown
+// C++ exceptions (error severity), but not a stack overflow.
 bool GuardRecovers(const EXCEPTION_RECORD* record);
 }
