@@ -1,0 +1,139 @@
+#include "d3d_support.h"
+
+#include <cstring>
+#include <stdexcept>
+
+#include "textures/dds_format.h"
+
+namespace {
+
+IDirect3DDevice9* CreateDevice() {
+  WNDCLASSA windowClass = {};
+  windowClass.lpfnWndProc = DefWindowProcA;
+  windowClass.hInstance = GetModuleHandleA(nullptr);
+  windowClass.lpszClassName = "QuelbrandTextureTests";
+  RegisterClassA(&windowClass);
+  HWND window = CreateWindowA("QuelbrandTextureTests", "textures", WS_OVERLAPPEDWINDOW, 0, 0, 64, 64, nullptr,
+                              nullptr, windowClass.hInstance, nullptr);
+  if (window == nullptr) return nullptr;
+  IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
+  if (d3d == nullptr) return nullptr;
+  D3DPRESENT_PARAMETERS present = {};
+  present.Windowed = TRUE;
+  present.SwapEffect = D3DSWAPEFFECT_DISCARD;
+  present.BackBufferFormat = D3DFMT_UNKNOWN;
+  present.hDeviceWindow = window;
+  IDirect3DDevice9* device = nullptr;
+  // Multithreaded: the tests create textures from more than one thread.
+  if (FAILED(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window,
+                               D3DCREATE_SOFTWARE_VERTEXPROCESSING | D3DCREATE_MULTITHREADED, &present,
+                               &device))) {
+    device = nullptr;
+  }
+  d3d->Release();
+  return device;
+}
+
+}  // namespace
+
+IDirect3DDevice9* TestDevice() {
+  static IDirect3DDevice9* device = CreateDevice();
+  return device;
+}
+
+ULONG References(IUnknown* object) {
+  object->AddRef();
+  return object->Release();
+}
+
+D3DSURFACE_DESC LevelDesc(IDirect3DTexture9* texture, uint32_t level) {
+  D3DSURFACE_DESC desc = {};
+  texture->GetLevelDesc(level, &desc);
+  return desc;
+}
+
+std::vector<uint8_t> LevelBytes(IDirect3DTexture9* texture, uint32_t level) {
+  const D3DSURFACE_DESC desc = LevelDesc(texture, level);
+  SurfaceSize size;
+  if (!SurfaceInfo(desc.Width, desc.Height, desc.Format, &size)) throw std::runtime_error("level too large");
+  D3DLOCKED_RECT locked;
+  if (FAILED(texture->LockRect(level, &locked, nullptr, D3DLOCK_READONLY)))
+    throw std::runtime_error("lock failed");
+  std::vector<uint8_t> bytes(size.bytes);
+  for (uint32_t row = 0; row < size.rows; ++row) {
+    std::memcpy(bytes.data() + row * size.rowBytes, static_cast<uint8_t*>(locked.pBits) + row * locked.Pitch,
+                size.rowBytes);
+  }
+  texture->UnlockRect(level);
+  return bytes;
+}
+
+namespace {
+
+// A default-pool copy of one level of a lockable texture, the only kind of
+// texture that StretchRect reads.
+IDirect3DTexture9* DefaultPoolCopy(IDirect3DTexture9* texture, uint32_t level) {
+  IDirect3DDevice9* device = TestDevice();
+  const D3DSURFACE_DESC desc = LevelDesc(texture, level);
+  const std::vector<uint8_t> bytes = LevelBytes(texture, level);
+  IDirect3DTexture9 *staging = nullptr, *copy = nullptr;
+  if (FAILED(device->CreateTexture(desc.Width, desc.Height, 1, 0, desc.Format, D3DPOOL_SYSTEMMEM, &staging,
+                                   nullptr))) {
+    return nullptr;
+  }
+  SurfaceSize size;
+  D3DLOCKED_RECT locked;
+  if (SurfaceInfo(desc.Width, desc.Height, desc.Format, &size) &&
+      SUCCEEDED(staging->LockRect(0, &locked, nullptr, 0))) {
+    for (uint32_t row = 0; row < size.rows; ++row) {
+      std::memcpy(static_cast<uint8_t*>(locked.pBits) + row * locked.Pitch,
+                  bytes.data() + row * size.rowBytes, size.rowBytes);
+    }
+    staging->UnlockRect(0);
+    if (FAILED(device->CreateTexture(desc.Width, desc.Height, 1, 0, desc.Format, D3DPOOL_DEFAULT, &copy,
+                                     nullptr)) ||
+        FAILED(device->UpdateTexture(staging, copy))) {
+      if (copy != nullptr) copy->Release();
+      copy = nullptr;
+    }
+  }
+  staging->Release();
+  return copy;
+}
+
+}  // namespace
+
+std::vector<uint8_t> RenderedLevel(IDirect3DTexture9* texture, uint32_t level) {
+  IDirect3DDevice9* device = TestDevice();
+  if (LevelDesc(texture, level).Pool != D3DPOOL_DEFAULT) {
+    IDirect3DTexture9* copy = DefaultPoolCopy(texture, level);
+    if (copy == nullptr) return {};
+    std::vector<uint8_t> bytes = RenderedLevel(copy, 0);
+    copy->Release();
+    return bytes;
+  }
+  const D3DSURFACE_DESC desc = LevelDesc(texture, level);
+  IDirect3DSurface9 *from = nullptr, *target = nullptr, *readable = nullptr;
+  std::vector<uint8_t> bytes;
+  if (SUCCEEDED(texture->GetSurfaceLevel(level, &from)) &&
+      SUCCEEDED(device->CreateRenderTarget(desc.Width, desc.Height, D3DFMT_A8R8G8B8, D3DMULTISAMPLE_NONE, 0,
+                                           FALSE, &target, nullptr)) &&
+      SUCCEEDED(device->CreateOffscreenPlainSurface(desc.Width, desc.Height, D3DFMT_A8R8G8B8,
+                                                    D3DPOOL_SYSTEMMEM, &readable, nullptr)) &&
+      SUCCEEDED(device->StretchRect(from, nullptr, target, nullptr, D3DTEXF_POINT)) &&
+      SUCCEEDED(device->GetRenderTargetData(target, readable))) {
+    D3DLOCKED_RECT locked;
+    if (SUCCEEDED(readable->LockRect(&locked, nullptr, D3DLOCK_READONLY))) {
+      bytes.resize(4 * desc.Width * desc.Height);
+      for (uint32_t row = 0; row < desc.Height; ++row) {
+        std::memcpy(bytes.data() + 4 * row * desc.Width,
+                    static_cast<uint8_t*>(locked.pBits) + row * locked.Pitch, 4 * desc.Width);
+      }
+      readable->UnlockRect();
+    }
+  }
+  for (IDirect3DSurface9* surface : {from, target, readable}) {
+    if (surface != nullptr) surface->Release();
+  }
+  return bytes;
+}
