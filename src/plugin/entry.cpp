@@ -5,6 +5,8 @@
 #include "plugin/handshake.h"
 #include "plugin/log.h"
 #include "simd/math_install.h"
+#include "textures/texture_hooks.h"
+#include "textures/texture_sites.h"
 
 // Start-up and shut-down. Results of the patch engine are deliberately not
 // examined: a failed transaction installs none of its redirections and the
@@ -24,6 +26,14 @@ void OnProcessDetach() {
   LogLine(GetLog(), LogInfo, "Detach");
   PatchBegin();
   PatchUpdateThread(GetCurrentThread());
+  if (CreateTextureFromFileInMemorySite != nullptr) {
+    PatchDetach(&CreateTextureFromFileInMemorySite,
+                reinterpret_cast<void*>(FastCreateTextureFromFileInMemory));
+  }
+  if (CreateTextureFromFileInMemoryExSite != nullptr) {
+    PatchDetach(&CreateTextureFromFileInMemoryExSite,
+                reinterpret_cast<void*>(FastCreateTextureFromFileInMemoryEx));
+  }
   RemoveMathReplacements();
   PatchCommit();
 }
@@ -49,6 +59,7 @@ extern "C" bool SKSEPlugin_Load(const HostInterface*) {
   // No thread is enlisted: the host's other threads are not running game
   // code that is rewritten here.
   PatchBegin();
+  InstallTextureHooks();
   InstallMathReplacements();
   PatchCommit();
   LogLine(GetLog(), LogInfo, "SKSEPlugin_Load");

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "simd/math_sites.h"
+#include "textures/texture_sites.h"
 
 enum class PlaceKind { Redirection, Jump };
 enum class Removal { Never, AtShutDown, IfInstalled };
@@ -27,6 +28,13 @@ inline constexpr GamePlace kGamePlaces[] = {
      "MatrixMultiplySsse3 / MatrixMultiplySse2", Removal::AtShutDown, 0},
     {kGameTransformMultiply, "TransformMultiplySite", PlaceKind::Redirection, "always",
      "TransformMultiplySsse3 / TransformMultiplySse2", Removal::AtShutDown, 0},
+    {kGameInsertedSleep, "InsertedSleepJump", PlaceKind::Jump, "always", "InsertedSleepStub", Removal::Never,
+     kGameInsertedSleepContinue},
     {kGameBoxPlanesTest, "BoxPlanesTestSite", PlaceKind::Redirection, "always",
      "BoxPlanesTestSse41 / BoxPlanesTestSse3", Removal::AtShutDown, 0},
+    // Library functions found by name at start-up: no fixed address (0).
+    {0, "CreateTextureFromFileInMemorySite", PlaceKind::Redirection, "FasterLoading",
+     "FastCreateTextureFromFileInMemory", Removal::IfInstalled, 0},
+    {0, "CreateTextureFromFileInMemoryExSite", PlaceKind::Redirection, "FasterLoading",
+     "FastCreateTextureFromFileInMemoryEx", Removal::IfInstalled, 0},
 };

@@ -24,8 +24,8 @@ const uint8_t* GameBytes(uintptr_t address) { return reinterpret_cast<const uint
 std::vector<Snapshot> TakeSnapshot() {
   std::vector<Snapshot> snapshot;
   for (const GamePlace& place : kGamePlaces) {
-    Snapshot s;
-    std::memcpy(s.bytes, GameBytes(place.address), kJumpLength);
+    Snapshot s = {};
+    if (place.address != 0) std::memcpy(s.bytes, GameBytes(place.address), kJumpLength);
     snapshot.push_back(s);
   }
   return snapshot;
@@ -35,6 +35,7 @@ void ReportChanges(HMODULE plugin, const std::vector<Snapshot>& before) {
   auto base = reinterpret_cast<uintptr_t>(plugin);
   for (size_t i = 0; i < before.size(); ++i) {
     const GamePlace& place = kGamePlaces[i];
+    if (place.address == 0) continue;  // a library function found at run time
     const uint8_t* now = GameBytes(place.address);
     const char* kind = place.kind == PlaceKind::Redirection ? "redirected" : "jumped";
     if (std::memcmp(now, before[i].bytes, kJumpLength) == 0) {
@@ -55,6 +56,7 @@ void ReportChanges(HMODULE plugin, const std::vector<Snapshot>& before) {
 void ReportRestored(const std::vector<Snapshot>& before) {
   for (size_t i = 0; i < before.size(); ++i) {
     const GamePlace& place = kGamePlaces[i];
+    if (place.address == 0) continue;
     bool same = std::memcmp(GameBytes(place.address), before[i].bytes, kJumpLength) == 0;
     std::printf("  %08X %-34s %s\n", static_cast<unsigned>(place.address), place.name,
                 same ? "as before" : "still changed");

@@ -1,6 +1,7 @@
 #include "d3d_support.h"
 
 #include <cstring>
+#include <map>
 #include <stdexcept>
 
 #include "textures/dds_format.h"
@@ -136,4 +137,70 @@ std::vector<uint8_t> RenderedLevel(IDirect3DTexture9* texture, uint32_t level) {
     if (surface != nullptr) surface->Release();
   }
   return bytes;
+}
+
+namespace {
+
+// Slots in the COM method tables (IUnknown first, then the interface's
+// methods in declaration order).
+constexpr size_t kDeviceMethods = 119;
+constexpr size_t kDeviceCreateTexture = 23;
+constexpr size_t kTextureMethods = 22;
+constexpr size_t kTexturePreLoad = 9;
+
+using CreateTextureMethod = HRESULT(WINAPI*)(IDirect3DDevice9*, UINT, UINT, UINT, DWORD, D3DFORMAT, D3DPOOL,
+                                             IDirect3DTexture9**, HANDLE*);
+using PreLoadMethod = void(WINAPI*)(IDirect3DTexture9*);
+
+void* watchedDevice[kDeviceMethods];
+void* watchedTexture[kTextureMethods];
+CreateTextureMethod originalCreateTexture = nullptr;
+PreLoadMethod originalPreLoad = nullptr;
+std::vector<CreatedTexture> created;
+std::map<IDirect3DTexture9*, int> preLoads;  // a released texture's address may come back
+
+void** MethodTable(void* object) { return *static_cast<void***>(object); }
+
+void WINAPI CountingPreLoad(IDirect3DTexture9* texture) {
+  ++preLoads[texture];
+  originalPreLoad(texture);
+}
+
+HRESULT WINAPI RecordingCreateTexture(IDirect3DDevice9* device, UINT width, UINT height, UINT levels,
+                                      DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                                      IDirect3DTexture9** texture, HANDLE* shared) {
+  const HRESULT hr =
+      originalCreateTexture(device, width, height, levels, usage, format, pool, texture, shared);
+  IDirect3DTexture9* made = SUCCEEDED(hr) ? *texture : nullptr;
+  created.push_back({width, height, levels, usage, format, pool, hr, made});
+  // Only managed textures are watched: Direct3D checks the method table of
+  // textures handed to UpdateTexture, which never sees a managed one.
+  if (made != nullptr && pool == D3DPOOL_MANAGED) {
+    if (originalPreLoad == nullptr) {
+      std::memcpy(watchedTexture, MethodTable(made), sizeof watchedTexture);
+      originalPreLoad = reinterpret_cast<PreLoadMethod>(watchedTexture[kTexturePreLoad]);
+      watchedTexture[kTexturePreLoad] = reinterpret_cast<void*>(CountingPreLoad);
+    }
+    *reinterpret_cast<void***>(made) = watchedTexture;
+    preLoads[made] = 0;
+  }
+  return hr;
+}
+
+}  // namespace
+
+void WatchTextureCreation() {
+  IDirect3DDevice9* device = TestDevice();
+  if (device == nullptr || originalCreateTexture != nullptr) return;
+  std::memcpy(watchedDevice, MethodTable(device), sizeof watchedDevice);
+  originalCreateTexture = reinterpret_cast<CreateTextureMethod>(watchedDevice[kDeviceCreateTexture]);
+  watchedDevice[kDeviceCreateTexture] = reinterpret_cast<void*>(RecordingCreateTexture);
+  *reinterpret_cast<void***>(device) = watchedDevice;
+}
+
+std::vector<CreatedTexture>& CreatedTextures() { return created; }
+
+int PreLoadCalls(IDirect3DTexture9* texture) {
+  const auto found = preLoads.find(texture);
+  return found == preLoads.end() ? -1 : found->second;
 }

@@ -26,3 +26,19 @@ std::vector<uint8_t> LevelBytes(IDirect3DTexture9* texture, uint32_t level);
 std::vector<uint8_t> RenderedLevel(IDirect3DTexture9* texture, uint32_t level);
 
 D3DSURFACE_DESC LevelDesc(IDirect3DTexture9* texture, uint32_t level);
+
+// Watches the test device: every CreateTexture call is recorded, and every
+// managed-pool texture it makes counts its PreLoad calls. The device's and
+// those textures' method tables are replaced by copies that forward to the
+// originals.
+struct CreatedTexture {
+  UINT width, height, levels;
+  DWORD usage;
+  D3DFORMAT format;
+  D3DPOOL pool;
+  HRESULT result;
+  IDirect3DTexture9* texture;
+};
+void WatchTextureCreation();
+std::vector<CreatedTexture>& CreatedTextures();
+int PreLoadCalls(IDirect3DTexture9* texture);
