@@ -179,6 +179,30 @@ TEST_F(TextureHooks, LoadRedirectsBothFunctionsInsertsTheSleepAndDetachRestoresD
   EXPECT_EQ(*reinterpret_cast<const uint8_t*>(standin::kGameSleepLoad), 0xE9);
 }
 
+// A large texture has its levels copied on helper threads, which stay a
+// while for the next load. Unloading the plug-in then takes effect once they
+// have ended: no helper ever runs in an unloaded module.
+TEST_F(TextureHooks, UnloadTakesEffectOnceTheCopyHelpersHaveEnded) {
+  const Bytes ex = BytesAt(reinterpret_cast<const void*>(D3dxCreateEx()));
+  const DdsLayout layout = {A8R8G8B8PixelFormat(), 1024, 1024, 11};
+  const std::vector<uint8_t> file = MakeDds(layout);
+  ASSERT_TRUE(Load());
+  EXPECT_EQ(CallEx(file, {}), FromFile(layout, file, D3DPOOL_MANAGED));
+  host_.Unload();
+  SYSTEM_INFO system;
+  GetSystemInfo(&system);
+  if (system.dwNumberOfProcessors > 1) {
+    EXPECT_NE(GetModuleHandleA("Quelbrand.dll"), nullptr) << "no helper holds the module";
+  }
+  const ULONGLONG deadline = GetTickCount64() + 10000;
+  while (GetModuleHandleA("Quelbrand.dll") != nullptr && GetTickCount64() < deadline) Sleep(20);
+  EXPECT_EQ(GetModuleHandleA("Quelbrand.dll"), nullptr);
+  EXPECT_EQ(BytesAt(reinterpret_cast<const void*>(D3dxCreateEx())), ex);
+  const std::vector<std::string> log = LogWithoutTimes();
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(log.back(), "INFO: Detach");
+}
+
 TEST_F(TextureHooks, FasterLoadingOffLeavesD3DXButStillInsertsTheSleep) {
   standin::WriteSettings("[Optimize]\r\nFasterLoading=0\r\n");
   const Bytes plain = BytesAt(reinterpret_cast<const void*>(D3dxCreate()));
