@@ -69,50 +69,8 @@ std::vector<uint8_t> LevelBytes(IDirect3DTexture9* texture, uint32_t level) {
   return bytes;
 }
 
-namespace {
-
-// A default-pool copy of one level of a lockable texture, the only kind of
-// texture that StretchRect reads.
-IDirect3DTexture9* DefaultPoolCopy(IDirect3DTexture9* texture, uint32_t level) {
-  IDirect3DDevice9* device = TestDevice();
-  const D3DSURFACE_DESC desc = LevelDesc(texture, level);
-  const std::vector<uint8_t> bytes = LevelBytes(texture, level);
-  IDirect3DTexture9 *staging = nullptr, *copy = nullptr;
-  if (FAILED(device->CreateTexture(desc.Width, desc.Height, 1, 0, desc.Format, D3DPOOL_SYSTEMMEM, &staging,
-                                   nullptr))) {
-    return nullptr;
-  }
-  SurfaceSize size;
-  D3DLOCKED_RECT locked;
-  if (SurfaceInfo(desc.Width, desc.Height, desc.Format, &size) &&
-      SUCCEEDED(staging->LockRect(0, &locked, nullptr, 0))) {
-    for (uint32_t row = 0; row < size.rows; ++row) {
-      std::memcpy(static_cast<uint8_t*>(locked.pBits) + row * locked.Pitch,
-                  bytes.data() + row * size.rowBytes, size.rowBytes);
-    }
-    staging->UnlockRect(0);
-    if (FAILED(device->CreateTexture(desc.Width, desc.Height, 1, 0, desc.Format, D3DPOOL_DEFAULT, &copy,
-                                     nullptr)) ||
-        FAILED(device->UpdateTexture(staging, copy))) {
-      if (copy != nullptr) copy->Release();
-      copy = nullptr;
-    }
-  }
-  staging->Release();
-  return copy;
-}
-
-}  // namespace
-
 std::vector<uint8_t> RenderedLevel(IDirect3DTexture9* texture, uint32_t level) {
   IDirect3DDevice9* device = TestDevice();
-  if (LevelDesc(texture, level).Pool != D3DPOOL_DEFAULT) {
-    IDirect3DTexture9* copy = DefaultPoolCopy(texture, level);
-    if (copy == nullptr) return {};
-    std::vector<uint8_t> bytes = RenderedLevel(copy, 0);
-    copy->Release();
-    return bytes;
-  }
   const D3DSURFACE_DESC desc = LevelDesc(texture, level);
   IDirect3DSurface9 *from = nullptr, *target = nullptr, *readable = nullptr;
   std::vector<uint8_t> bytes;
@@ -156,8 +114,8 @@ void* watchedDevice[kDeviceMethods];
 void* watchedTexture[kTextureMethods];
 CreateTextureMethod originalCreateTexture = nullptr;
 PreLoadMethod originalPreLoad = nullptr;
-std::vector<CreatedTexture> created;
-std::map<IDirect3DTexture9*, int> preLoads;  // a released texture's address may come back
+std::map<IDirect3DTexture9*, int> preLoads;
+int created = 0;
 
 void** MethodTable(void* object) { return *static_cast<void***>(object); }
 
@@ -166,16 +124,18 @@ void WINAPI CountingPreLoad(IDirect3DTexture9* texture) {
   originalPreLoad(texture);
 }
 
-HRESULT WINAPI RecordingCreateTexture(IDirect3DDevice9* device, UINT width, UINT height, UINT levels,
-                                      DWORD usage, D3DFORMAT format, D3DPOOL pool,
-                                      IDirect3DTexture9** texture, HANDLE* shared) {
+HRESULT WINAPI WatchingCreateTexture(IDirect3DDevice9* device, UINT width, UINT height, UINT levels,
+                                     DWORD usage, D3DFORMAT format, D3DPOOL pool, IDirect3DTexture9** texture,
+                                     HANDLE* shared) {
   const HRESULT hr =
       originalCreateTexture(device, width, height, levels, usage, format, pool, texture, shared);
   IDirect3DTexture9* made = SUCCEEDED(hr) ? *texture : nullptr;
-  created.push_back({width, height, levels, usage, format, pool, hr, made});
   // Only managed textures are watched: Direct3D checks the method table of
   // textures handed to UpdateTexture, which never sees a managed one.
-  if (made != nullptr && pool == D3DPOOL_MANAGED) {
+  if (made == nullptr) return hr;
+  ++created;
+  preLoads.erase(made);  // an address of a released texture, come back
+  if (pool == D3DPOOL_MANAGED) {
     if (originalPreLoad == nullptr) {
       std::memcpy(watchedTexture, MethodTable(made), sizeof watchedTexture);
       originalPreLoad = reinterpret_cast<PreLoadMethod>(watchedTexture[kTexturePreLoad]);
@@ -189,16 +149,16 @@ HRESULT WINAPI RecordingCreateTexture(IDirect3DDevice9* device, UINT width, UINT
 
 }  // namespace
 
-void WatchTextureCreation() {
+void WatchTextures() {
   IDirect3DDevice9* device = TestDevice();
   if (device == nullptr || originalCreateTexture != nullptr) return;
   std::memcpy(watchedDevice, MethodTable(device), sizeof watchedDevice);
   originalCreateTexture = reinterpret_cast<CreateTextureMethod>(watchedDevice[kDeviceCreateTexture]);
-  watchedDevice[kDeviceCreateTexture] = reinterpret_cast<void*>(RecordingCreateTexture);
+  watchedDevice[kDeviceCreateTexture] = reinterpret_cast<void*>(WatchingCreateTexture);
   *reinterpret_cast<void***>(device) = watchedDevice;
 }
 
-std::vector<CreatedTexture>& CreatedTextures() { return created; }
+int TexturesCreated() { return created; }
 
 int PreLoadCalls(IDirect3DTexture9* texture) {
   const auto found = preLoads.find(texture);

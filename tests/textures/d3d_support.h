@@ -20,25 +20,17 @@ ULONG References(IUnknown* object);
 // padding (block rows for compressed formats).
 std::vector<uint8_t> LevelBytes(IDirect3DTexture9* texture, uint32_t level);
 
-// Level `level` of any texture drawn into an A8R8G8B8 render target of its
-// size and read back (point sampling): compares textures in the default
-// pool, which cannot be locked, and textures of different formats.
+// Level `level` of a default-pool texture (which cannot be locked) drawn
+// into an A8R8G8B8 render target of its size and read back, point sampled.
 std::vector<uint8_t> RenderedLevel(IDirect3DTexture9* texture, uint32_t level);
 
 D3DSURFACE_DESC LevelDesc(IDirect3DTexture9* texture, uint32_t level);
 
-// Watches the test device: every CreateTexture call is recorded, and every
-// managed-pool texture it makes counts its PreLoad calls. The device's and
-// those textures' method tables are replaced by copies that forward to the
+// From now on the test device counts the textures it creates, and every
+// managed-pool one counts its PreLoad calls: the device's and those
+// textures' method tables are replaced by copies that forward to the
 // originals.
-struct CreatedTexture {
-  UINT width, height, levels;
-  DWORD usage;
-  D3DFORMAT format;
-  D3DPOOL pool;
-  HRESULT result;
-  IDirect3DTexture9* texture;
-};
-void WatchTextureCreation();
-std::vector<CreatedTexture>& CreatedTextures();
+void WatchTextures();
+int TexturesCreated();
+// PreLoad calls on a watched texture; -1 for a texture not watched.
 int PreLoadCalls(IDirect3DTexture9* texture);

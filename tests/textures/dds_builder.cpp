@@ -1,6 +1,17 @@
 #include "dds_builder.h"
 
+#include <algorithm>
 #include <cstring>
+
+std::vector<uint8_t> PatternBytes(size_t size, uint32_t seed) {
+  std::vector<uint8_t> bytes(size);
+  uint32_t state = seed * 2654435761u + 12345u;
+  for (auto& b : bytes) {
+    state = state * 1664525u + 1013904223u;
+    b = static_cast<uint8_t>(state >> 24);
+  }
+  return bytes;
+}
 
 DdsPixelFormat FourCcPixelFormat(uint32_t fourCc) { return {32, kDdpfFourCc, fourCc, 0, 0, 0, 0, 0}; }
 
@@ -43,11 +54,8 @@ std::vector<uint8_t> MakeDds(const DdsLayout& layout) {
   std::memcpy(file.data(), &kDdsMagic, 4);
   std::memcpy(file.data() + 4, &header, sizeof header);
   const size_t pixels = LevelOf(layout, 0).offset;
-  uint32_t state = layout.seed * 2654435761u + 12345u;
-  for (size_t i = pixels; i < file.size(); ++i) {
-    state = state * 1664525u + 1013904223u;
-    file[i] = static_cast<uint8_t>(state >> 24);
-  }
+  const std::vector<uint8_t> pattern = PatternBytes(file.size() - pixels, layout.seed);
+  std::copy(pattern.begin(), pattern.end(), file.begin() + static_cast<ptrdiff_t>(pixels));
   return file;
 }
 

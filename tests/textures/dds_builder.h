@@ -10,6 +10,9 @@
 
 #include "textures/dds_format.h"
 
+// `size` bytes of a pattern that `seed` selects.
+std::vector<uint8_t> PatternBytes(size_t size, uint32_t seed);
+
 DdsPixelFormat FourCcPixelFormat(uint32_t fourCc);
 DdsPixelFormat RgbPixelFormat(uint32_t bits, uint32_t r, uint32_t g, uint32_t b, uint32_t a);
 
