@@ -8,38 +8,49 @@
 
 namespace {
 
-IDirect3DDevice9* CreateDevice() {
+// The device and its window, released at exit: a process that ends with a
+// live device now and then crashes in the GL driver's own clean-up.
+struct Device {
+  HWND window = nullptr;
+  IDirect3DDevice9* device = nullptr;
+  Device();
+  Device(const Device&) = delete;
+  Device& operator=(const Device&) = delete;
+  ~Device() {
+    if (device != nullptr) device->Release();
+    if (window != nullptr) DestroyWindow(window);
+  }
+};
+
+Device::Device() {
   WNDCLASSA windowClass = {};
   windowClass.lpfnWndProc = DefWindowProcA;
   windowClass.hInstance = GetModuleHandleA(nullptr);
   windowClass.lpszClassName = "QuelbrandTextureTests";
   RegisterClassA(&windowClass);
-  HWND window = CreateWindowA("QuelbrandTextureTests", "textures", WS_OVERLAPPEDWINDOW, 0, 0, 64, 64, nullptr,
-                              nullptr, windowClass.hInstance, nullptr);
-  if (window == nullptr) return nullptr;
-  IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
-  if (d3d == nullptr) return nullptr;
+  window = CreateWindowA("QuelbrandTextureTests", "textures", WS_OVERLAPPEDWINDOW, 0, 0, 64, 64, nullptr,
+                         nullptr, windowClass.hInstance, nullptr);
+  IDirect3D9* d3d = window != nullptr ? Direct3DCreate9(D3D_SDK_VERSION) : nullptr;
+  if (d3d == nullptr) return;
   D3DPRESENT_PARAMETERS present = {};
   present.Windowed = TRUE;
   present.SwapEffect = D3DSWAPEFFECT_DISCARD;
   present.BackBufferFormat = D3DFMT_UNKNOWN;
   present.hDeviceWindow = window;
-  IDirect3DDevice9* device = nullptr;
-  // Multithreaded: the tests create textures from more than one thread.
+  // Multithreaded: textures may be made from more than one thread.
   if (FAILED(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window,
                                D3DCREATE_SOFTWARE_VERTEXPROCESSING | D3DCREATE_MULTITHREADED, &present,
                                &device))) {
     device = nullptr;
   }
   d3d->Release();
-  return device;
 }
 
 }  // namespace
 
 IDirect3DDevice9* TestDevice() {
-  static IDirect3DDevice9* device = CreateDevice();
-  return device;
+  static Device made;
+  return made.device;
 }
 
 ULONG References(IUnknown* object) {

@@ -194,9 +194,12 @@ TEST_F(TextureHooks, InsertedSleepWaitsAndKeepsTheGameRoutineWhole) {
   ASSERT_EQ(routine(5), 1000 + standin::kGameSleepIntact);
   ASSERT_TRUE(Load());
   standin::GameGlobal<int>(standin::kGameSleepValue) = 2000;
-  const ULONGLONG start = GetTickCount64();
+  LARGE_INTEGER frequency, start, end;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&start);
   EXPECT_EQ(routine(7), 2000 + standin::kGameSleepIntact);
-  EXPECT_GE(GetTickCount64() - start, 15u);  // 25 ms, less the tick counter's granularity
+  QueryPerformanceCounter(&end);
+  EXPECT_GE((end.QuadPart - start.QuadPart) * 1000 / frequency.QuadPart, 24);  // 25 ms, give or take rounding
 }
 
 TEST_F(TextureHooks, DdsFilesAreBuiltDirectlyAsD3DXBuildsThem) {
