@@ -10,6 +10,8 @@
 #include "plugin/log.h"
 #include "shadercache/shader_cache.h"
 #include "simd/math_install.h"
+#include "textures/texture_hooks.h"
+#include "textures/texture_sites.h"
 
 // Start-up and shut-down. Results of the patch engine are deliberately not
 // examined: a failed transaction installs none of its redirections and the
@@ -32,6 +34,14 @@ void OnProcessDetach() {
   PatchUpdateThread(GetCurrentThread());
   PatchDetach(&ExceptionFilterSite, reinterpret_cast<void*>(ExceptionFilterHook));
   RemoveMemoryPatches();
+  if (CreateTextureFromFileInMemorySite != nullptr) {
+    PatchDetach(&CreateTextureFromFileInMemorySite,
+                reinterpret_cast<void*>(FastCreateTextureFromFileInMemory));
+  }
+  if (CreateTextureFromFileInMemoryExSite != nullptr) {
+    PatchDetach(&CreateTextureFromFileInMemoryExSite,
+                reinterpret_cast<void*>(FastCreateTextureFromFileInMemoryEx));
+  }
   RemoveHavokResourceRetention();
   if (CreateEffectSite != nullptr) PatchDetach(&CreateEffectSite, reinterpret_cast<void*>(CacheCreateEffect));
   if (CreateEffectFromFileASite != nullptr)
@@ -64,6 +74,7 @@ extern "C" bool SKSEPlugin_Load(const HostInterface*) {
   PatchBegin();
   PatchAttach(&ExceptionFilterSite, reinterpret_cast<void*>(ExceptionFilterHook));
   InstallMemoryPatches();
+  InstallTextureHooks();
   InstallHavokResourceRetention();
   InstallCameraScaleFix();
   InstallMathReplacements();

@@ -15,6 +15,7 @@
 #include "memory/infinite_load.h"
 #include "shadercache/effect_sites.h"
 #include "simd/math_sites.h"
+#include "textures/texture_sites.h"
 
 // FoundRedirection: a library function looked up by name at run time; its
 // row has address 0 and names the library and the function.
@@ -42,6 +43,8 @@ inline constexpr GamePlace kGamePlaces[] = {
      "MatrixMultiplySsse3 / MatrixMultiplySse2", Removal::AtShutDown, 0},
     {kGameTransformMultiply, "TransformMultiplySite", PlaceKind::Redirection, "always",
      "TransformMultiplySsse3 / TransformMultiplySse2", Removal::AtShutDown, 0},
+    {kGameInsertedSleep, "InsertedSleepJump", PlaceKind::Jump, "always", "InsertedSleepStub", Removal::Never,
+     kGameInsertedSleepContinue},
     {kGameBoxPlanesTest, "BoxPlanesTestSite", PlaceKind::Redirection, "always",
      "BoxPlanesTestSse41 / BoxPlanesTestSse3", Removal::AtShutDown, 0},
     {kGameSpinLockEnter, "SpinLockEnterSite", PlaceKind::Redirection, "FixInfiniteLoad", "SpinLockEnterHook",
@@ -84,4 +87,10 @@ inline constexpr GamePlace kGamePlaces[] = {
      "CacheCreateEffect", Removal::IfInstalled, 0, kEffectLibrary, kCreateEffectName},
     {0, "CreateEffectFromFileASite", PlaceKind::FoundRedirection, "UseShaderCache (at process attach)",
      "CacheCreateEffectFromFileA", Removal::IfInstalled, 0, kEffectLibrary, kCreateEffectFromFileAName},
+    {0, "CreateTextureFromFileInMemorySite", PlaceKind::FoundRedirection, "FasterLoading",
+     "FastCreateTextureFromFileInMemory", Removal::IfInstalled, 0, "D3DX9_42.dll",
+     "D3DXCreateTextureFromFileInMemory"},
+    {0, "CreateTextureFromFileInMemoryExSite", PlaceKind::FoundRedirection, "FasterLoading",
+     "FastCreateTextureFromFileInMemoryEx", Removal::IfInstalled, 0, "D3DX9_43.dll",
+     "D3DXCreateTextureFromFileInMemoryEx"},
 };

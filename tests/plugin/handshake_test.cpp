@@ -32,7 +32,12 @@ TEST(Handshake, StartUpLogsNameQueryAndLoadInOrder) {
   ExpectDescriptorFilled(host);
   EXPECT_EQ(host.hostFunctionCalls(), 1);
 
-  std::vector<std::string> expected = {"Quelbrand", "INFO: Queue OK", "INFO: Memory Hooked", "INFO: SKSEPlugin_Load"};
+  std::vector<std::string> expected = {"Quelbrand",
+                                       "INFO: Queue OK",
+                                       "INFO: Memory Hooked",
+                                       "INFO: Hooked D3DX9_42.dll D3DXCreateTextureFromFileInMemory",
+                                       "INFO: Hooked D3DX9_43.dll D3DXCreateTextureFromFileInMemoryEx",
+                                       "INFO: SKSEPlugin_Load"};
   EXPECT_EQ(LogWithoutTimes(), expected);
 }
 

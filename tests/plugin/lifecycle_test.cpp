@@ -77,8 +77,13 @@ TEST(Lifecycle, LoadRedirectsMathAndDetachPutsTheGameBack) {
   host.Unload();
   EXPECT_EQ(MathBytes(), before);
   EXPECT_EQ(std::memcmp(MultiplyThroughGame(a, b).data(), scalar.data(), sizeof scalar), 0);
-  std::vector<std::string> expected = {"Quelbrand", "INFO: Queue OK", "INFO: Memory Hooked",
-                                       "INFO: SKSEPlugin_Load", "INFO: Detach"};
+  std::vector<std::string> expected = {"Quelbrand",
+                                       "INFO: Queue OK",
+                                       "INFO: Memory Hooked",
+                                       "INFO: Hooked D3DX9_42.dll D3DXCreateTextureFromFileInMemory",
+                                       "INFO: Hooked D3DX9_43.dll D3DXCreateTextureFromFileInMemoryEx",
+                                       "INFO: SKSEPlugin_Load",
+                                       "INFO: Detach"};
   EXPECT_EQ(LogWithoutTimes(), expected);
 }
 

@@ -172,10 +172,13 @@ class ShaderCache : public testing::Test {
 
 TEST_F(ShaderCache, MissWritesTheObjectAndHitSkipsTheCompiler) {
   Start(kCacheOn);
-  EXPECT_EQ(Log(), (Lines{"Quelbrand", "INFO: shader cache dir " + CacheFolder(),
-                          "INFO: Hooked D3DX9_43.dll D3DXCreateEffect",
-                          "INFO: Hooked D3DX9_43.dll D3DXCreateEffectFromFileA", "INFO: Queue OK",
-                          "INFO: Memory Hooked", "INFO: SKSEPlugin_Load"}));
+  EXPECT_EQ(
+      Log(),
+      (Lines{"Quelbrand", "INFO: shader cache dir " + CacheFolder(),
+             "INFO: Hooked D3DX9_43.dll D3DXCreateEffect",
+             "INFO: Hooked D3DX9_43.dll D3DXCreateEffectFromFileA", "INFO: Queue OK", "INFO: Memory Hooked",
+             "INFO: Hooked D3DX9_42.dll D3DXCreateTextureFromFileInMemory",
+             "INFO: Hooked D3DX9_43.dll D3DXCreateTextureFromFileInMemoryEx", "INFO: SKSEPlugin_Load"}));
   EXPECT_NE(ExportBytes(), exports_);
 
   // The include handler only travels to the compiler; this one is never called.
@@ -230,7 +233,10 @@ TEST_F(ShaderCache, EffectFilesShareCacheFilesByContent) {
 
 TEST_F(ShaderCache, OffLeavesD3DXAlone) {
   Start("[Optimize]\nFasterLoading=1\n");
-  EXPECT_EQ(Log(), (Lines{"Quelbrand", "INFO: Queue OK", "INFO: Memory Hooked", "INFO: SKSEPlugin_Load"}));
+  EXPECT_EQ(Log(), (Lines{"Quelbrand", "INFO: Queue OK", "INFO: Memory Hooked",
+                          "INFO: Hooked D3DX9_42.dll D3DXCreateTextureFromFileInMemory",
+                          "INFO: Hooked D3DX9_43.dll D3DXCreateTextureFromFileInMemoryEx",
+                          "INFO: SKSEPlugin_Load"}));
   EXPECT_EQ(ExportBytes(), exports_);
   EXPECT_EQ(GetFileAttributesA(CacheFolder().c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(Create("value=1"), Made(1));

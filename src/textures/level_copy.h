@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+
+// The byte moving of the texture load paths. Large work is split over the
+// processor's cores; small work stays on the calling thread. Every call
+// returns when all bytes are written.
+
+// A contiguous copy is split from this many bytes up, into pieces of
+// kCopyPieceBytes (the last one shorter).
+constexpr uint32_t kParallelCopyThreshold = 0x40000;
+constexpr uint32_t kCopyPieceBytes = 0x10000;
+// A row loop is split from this many rows up.
+constexpr uint32_t ParallelRowThreshold = 128;
+
+// Pieces that CopyLevel splits `count` bytes into; 0 when it copies them on
+// the calling thread.
+uint32_t CopyLevelPieces(uint32_t count);
+
+// Copies one contiguous level.
+void CopyLevel(void* destination, const void* source, uint32_t count);
+
+// Copies `rows` rows of `rowBytes` each: the source rows are contiguous, the
+// destination rows `pitch` bytes apart (pitch >= rowBytes).
+void CopyRows(void* destination, uint32_t pitch, const void* source, uint32_t rowBytes, uint32_t rows);
+
+// Widens `rows` rows of `width` 24-bit pixels with ExpandRgbRow: source rows
+// `sourceRowBytes` apart, destination rows `pitch` apart.
+void ExpandRows(void* destination, uint32_t pitch, const void* source, uint32_t sourceRowBytes, uint32_t rows,
+                uint32_t width);

@@ -1,0 +1,129 @@
+#include "textures/texture_hooks.h"
+
+#include "plugin/log.h"
+#include "textures/dds_format.h"
+#include "textures/texture_load.h"
+#include "textures/texture_sites.h"
+
+namespace {
+
+using CreateFromMemoryFunction = HRESULT(WINAPI*)(IDirect3DDevice9*, LPCVOID, UINT, IDirect3DTexture9**);
+using CreateFromMemoryExFunction = HRESULT(WINAPI*)(IDirect3DDevice9*, LPCVOID, UINT, UINT, UINT, UINT, DWORD,
+                                                    D3DFORMAT, D3DPOOL, DWORD, DWORD, D3DCOLOR,
+                                                    D3DXIMAGE_INFO*, PALETTEENTRY*, IDirect3DTexture9**);
+
+constexpr UINT kD3dxDefault = D3DX_DEFAULT;
+
+CreateFromMemoryFunction D3dxCreate() {
+  return reinterpret_cast<CreateFromMemoryFunction>(CreateTextureFromFileInMemorySite);
+}
+
+CreateFromMemoryExFunction D3dxCreateEx() {
+  return reinterpret_cast<CreateFromMemoryExFunction>(CreateTextureFromFileInMemoryExSite);
+}
+
+bool IsDefaultExtent(UINT value) { return value == 0 || value == kD3dxDefault; }
+
+// Cube maps, volumes and depth files are D3DX's.
+bool IsPlainTexture(const DdsHeader& header) {
+  return header.caps2 == 0 && (header.flags & kDdsDepthFlag) == 0;
+}
+
+}  // namespace
+
+HRESULT TryLoadDds(IDirect3DDevice9* pDevice, LPCVOID pSrcData, UINT SrcDataSize,
+                   IDirect3DTexture9** ppTexture) {
+  // D3DX answers calls without a device or a place for the texture itself.
+  if (pDevice == nullptr || ppTexture == nullptr) return E_FAIL;
+  DdsFile file;
+  if (!ParseDdsHeader(pSrcData, SrcDataSize, &file) || !IsPlainTexture(file.header)) return E_FAIL;
+  const uint32_t format = FormatFromPixelFormat(file.header.ddspf);
+  const HRESULT hr =
+      LoadAllLevels(pDevice, file.header, file.pixels, file.pixelBytes, D3DPOOL_MANAGED, ppTexture);
+  if (hr == S_OK) return S_OK;
+  // A compressed file the device will not take as it is becomes 32-bit ARGB.
+  // Without D3DX9_43 the plain D3DX function gets the call instead.
+  if (IsBlockCompressed(format) && D3dxCreateEx() != nullptr) {
+    return D3dxCreateEx()(pDevice, pSrcData, SrcDataSize, kD3dxDefault, kD3dxDefault, kD3dxDefault, 0,
+                          D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, kD3dxDefault, kD3dxDefault, 0, nullptr, nullptr,
+                          ppTexture);
+  }
+  return hr;
+}
+
+HRESULT TryLoadDdsEx(IDirect3DDevice9* pDevice, LPCVOID pSrcData, UINT SrcDataSize, UINT Width, UINT Height,
+                     UINT MipLevels, DWORD Usage, D3DFORMAT Format, D3DPOOL Pool, DWORD Filter,
+                     DWORD MipFilter, D3DCOLOR ColorKey, D3DXIMAGE_INFO* pSrcInfo, PALETTEENTRY* pPalette,
+                     IDirect3DTexture9** ppTexture) {
+  if (pDevice == nullptr || ppTexture == nullptr) return E_FAIL;
+  if (Usage != 0 || pPalette != nullptr || (Pool != D3DPOOL_DEFAULT && Pool != D3DPOOL_MANAGED) ||
+      !IsDefaultExtent(Width) || !IsDefaultExtent(Height) || !IsDefaultExtent(MipLevels)) {
+    return E_FAIL;
+  }
+  DdsFile file;
+  if (!ParseDdsHeader(pSrcData, SrcDataSize, &file)) return E_FAIL;
+  const DdsHeader& header = file.header;
+  const auto fileFormat = static_cast<D3DFORMAT>(FormatFromPixelFormat(header.ddspf));
+  if ((Format != D3DFMT_UNKNOWN && Format != fileFormat) || !IsPlainTexture(header)) return E_FAIL;
+
+  if (pSrcInfo != nullptr) {
+    // ResourceType is left as the caller had it.
+    pSrcInfo->Width = header.width;
+    pSrcInfo->Height = header.height;
+    pSrcInfo->Depth = header.depth;
+    pSrcInfo->MipLevels = header.mipMapCount;
+    pSrcInfo->Format = fileFormat;
+    pSrcInfo->ImageFileFormat = D3DXIFF_DDS;
+  }
+  if (LoadAllLevels(pDevice, header, file.pixels, file.pixelBytes, Pool, ppTexture) == S_OK) return S_OK;
+
+  if (IsBlockCompressed(fileFormat)) {
+    if (LoadBlockCompressedConverted(pDevice, header, file.pixels, file.pixelBytes, Pool, ppTexture) ==
+        S_OK) {
+      return S_OK;
+    }
+    if (D3dxCreateEx()(pDevice, pSrcData, SrcDataSize, Width, Height, MipLevels, 0, D3DFMT_A8R8G8B8, Pool,
+                       Filter, MipFilter, ColorKey, pSrcInfo, nullptr, ppTexture) == S_OK) {
+      return S_OK;
+    }
+  }
+  return D3dxCreateEx()(pDevice, pSrcData, SrcDataSize, Width, Height, MipLevels, 0, fileFormat, Pool, Filter,
+                        MipFilter, ColorKey, pSrcInfo, nullptr, ppTexture);
+}
+
+HRESULT WINAPI FastCreateTextureFromFileInMemory(IDirect3DDevice9* pDevice, LPCVOID pSrcData,
+                                                 UINT SrcDataSize, IDirect3DTexture9** ppTexture) {
+  if (TryLoadDds(pDevice, pSrcData, SrcDataSize, ppTexture) != S_OK) {
+    return D3dxCreate()(pDevice, pSrcData, SrcDataSize, ppTexture);
+  }
+  (*ppTexture)->PreLoad();
+  return S_OK;
+}
+
+HRESULT WINAPI FastCreateTextureFromFileInMemoryEx(IDirect3DDevice9* pDevice, LPCVOID pSrcData,
+                                                   UINT SrcDataSize, UINT Width, UINT Height, UINT MipLevels,
+                                                   DWORD Usage, D3DFORMAT Format, D3DPOOL Pool, DWORD Filter,
+                                                   DWORD MipFilter, D3DCOLOR ColorKey,
+                                                   D3DXIMAGE_INFO* pSrcInfo, PALETTEENTRY* pPalette,
+                                                   IDirect3DTexture9** ppTexture) {
+  HRESULT hr = TryLoadDdsEx(pDevice, pSrcData, SrcDataSize, Width, Height, MipLevels, Usage, Format, Pool,
+                            Filter, MipFilter, ColorKey, pSrcInfo, pPalette, ppTexture);
+  if (hr != S_OK) {
+    hr = D3dxCreateEx()(pDevice, pSrcData, SrcDataSize, Width, Height, MipLevels, Usage, Format, Pool, Filter,
+                        MipFilter, ColorKey, pSrcInfo, pPalette, ppTexture);
+  }
+  if (hr != S_OK) {
+    hr = D3dxCreateEx()(pDevice, pSrcData, SrcDataSize, kD3dxDefault, kD3dxDefault, kD3dxDefault, 0,
+                        D3DFMT_UNKNOWN, Pool, Filter, MipFilter, ColorKey, pSrcInfo, pPalette, ppTexture);
+  }
+  if (hr != S_OK) {
+    LogLine(GetLog(), LogWarning, "Create texture failed !! %08x", static_cast<unsigned>(hr));
+    LogLine(GetLog(), LogWarning, "\t%dx%d %d fmt:%d pool : %d, usage %d, filter %d, MipFilter %d",
+            static_cast<int>(Width), static_cast<int>(Height), static_cast<int>(MipLevels),
+            static_cast<int>(Format), static_cast<int>(Pool), static_cast<int>(Usage),
+            static_cast<int>(Filter), static_cast<int>(MipFilter));
+    return hr;
+  }
+  (*ppTexture)->PreLoad();
+  return S_OK;
+}

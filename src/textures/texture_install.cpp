@@ -1,0 +1,32 @@
+#include "patching/module_lookup.h"
+#include "patching/transaction.h"
+#include "plugin/jump.h"
+#include "plugin/log.h"
+#include "plugin/settings.h"
+#include "simd/cpu_features.h"
+#include "textures/expand_rgb.h"
+#include "textures/texture_hooks.h"
+#include "textures/texture_sites.h"
+
+// The engine's results are not checked: a refused redirection leaves D3DX
+// serving the game as before.
+void InstallTextureHooks() {
+  ExpandRgbRow = SelectExpandRgbRow(CpuFeatures.leaf1Ecx);
+  // Made whatever the setting says, and never undone.
+  WriteRelJump(kGameInsertedSleep, reinterpret_cast<const void*>(InsertedSleepStub));
+  if (!ReadSettingBool("Optimize", "FasterLoading", true, SettingsPath())) return;
+
+  CreateTextureFromFileInMemorySite = PatchFindFunction("D3DX9_42.dll", "D3DXCreateTextureFromFileInMemory");
+  if (CreateTextureFromFileInMemorySite != nullptr) {
+    PatchAttach(&CreateTextureFromFileInMemorySite,
+                reinterpret_cast<void*>(FastCreateTextureFromFileInMemory));
+    LogLine(GetLog(), LogInfo, "Hooked D3DX9_42.dll D3DXCreateTextureFromFileInMemory");
+  }
+  CreateTextureFromFileInMemoryExSite =
+      PatchFindFunction("D3DX9_43.dll", "D3DXCreateTextureFromFileInMemoryEx");
+  if (CreateTextureFromFileInMemoryExSite != nullptr) {
+    PatchAttach(&CreateTextureFromFileInMemoryExSite,
+                reinterpret_cast<void*>(FastCreateTextureFromFileInMemoryEx));
+    LogLine(GetLog(), LogInfo, "Hooked D3DX9_43.dll D3DXCreateTextureFromFileInMemoryEx");
+  }
+}

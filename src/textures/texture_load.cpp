@@ -1,0 +1,169 @@
+#include "textures/texture_load.h"
+
+#include "textures/com_ref.h"
+#include "textures/level_copy.h"
+
+namespace {
+
+// LoadRgb24Expanded's own failure code.
+constexpr HRESULT kExpandFailed = static_cast<HRESULT>(0xFFFFFFFF);
+
+// Copies one level into a locked rectangle: in one piece when the pitches
+// agree, row by row otherwise. A pitch shorter than a row would make rows
+// overlap and run past the level, so it is refused.
+bool CopyIntoLocked(const D3DLOCKED_RECT& locked, const uint8_t* source, const SurfaceSize& size) {
+  if (locked.pBits == nullptr || locked.Pitch < 0 || static_cast<uint32_t>(locked.Pitch) < size.rowBytes) {
+    return false;
+  }
+  const auto pitch = static_cast<uint32_t>(locked.Pitch);
+  if (pitch == size.rowBytes) {
+    CopyLevel(locked.pBits, source, size.bytes);
+  } else {
+    CopyRows(locked.pBits, pitch, source, size.rowBytes, size.rows);
+  }
+  return true;
+}
+
+bool PoolIsDefaultOrManaged(D3DPOOL pool) { return pool == D3DPOOL_DEFAULT || pool == D3DPOOL_MANAGED; }
+
+// Hands the texture to the caller with a reference of its own.
+HRESULT HandOver(IDirect3DTexture9* made, IDirect3DTexture9** texture) {
+  *texture = made;
+  made->AddRef();
+  return S_OK;
+}
+
+}  // namespace
+
+HRESULT LoadAllLevels(IDirect3DDevice9* device, const DdsHeader& header, const uint8_t* pixels,
+                      uint32_t pixelBytes, D3DPOOL pool, IDirect3DTexture9** texture) {
+  if (!PoolIsDefaultOrManaged(pool)) return E_FAIL;
+  const uint32_t format = FormatFromPixelFormat(header.ddspf);
+  const uint32_t width = header.width, height = header.height;
+  const uint32_t levels = StoredLevelCount(header);
+  if (format == kFormatUnknown || width == 0 || height == 0) return E_FAIL;
+  // Checked before anything is created, so that a short or damaged file
+  // never has the device allocate a texture sized by its header.
+  const bool levelsPresent = LevelsFit(width, height, format, levels, pixelBytes);
+  if (!levelsPresent && format != kFormatR8G8B8) return E_FAIL;
+
+  ComRef<IDirect3DTexture9> made;
+  HRESULT hr =
+      device->CreateTexture(width, height, 0, 0, static_cast<D3DFORMAT>(format), pool, made.out(), nullptr);
+  if (FAILED(hr)) {
+    if (format == kFormatR8G8B8) return LoadRgb24Expanded(device, header, pixels, pixelBytes, pool, texture);
+    return hr;
+  }
+  if (!levelsPresent || made->GetLevelCount() != levels) return E_FAIL;
+
+  ComRef<IDirect3DTexture9> staging;
+  IDirect3DTexture9* written = made.get();
+  if (pool == D3DPOOL_DEFAULT) {
+    hr = device->CreateTexture(width, height, 0, 0, static_cast<D3DFORMAT>(format), D3DPOOL_SYSTEMMEM,
+                               staging.out(), nullptr);
+    if (FAILED(hr)) return hr;
+    written = staging.get();
+  }
+
+  const uint8_t* source = pixels;
+  uint32_t remaining = pixelBytes;
+  for (uint32_t level = 0; level < levels; ++level) {
+    SurfaceSize size;
+    if (!SurfaceInfo(LevelExtent(width, level), LevelExtent(height, level), format, &size)) return E_FAIL;
+    if (size.bytes > remaining) return E_FAIL;
+    D3DLOCKED_RECT locked;
+    if (FAILED(written->LockRect(level, &locked, nullptr, 0))) return E_FAIL;
+    const bool copied = CopyIntoLocked(locked, source, size);
+    written->UnlockRect(level);
+    if (!copied) return E_FAIL;
+    source += size.bytes;
+    remaining -= size.bytes;
+  }
+
+  if (pool == D3DPOOL_DEFAULT) {
+    hr = device->UpdateTexture(staging.get(), made.get());
+    if (FAILED(hr)) return hr;
+  }
+  return HandOver(made.get(), texture);
+}
+
+HRESULT LoadRgb24Expanded(IDirect3DDevice9* device, const DdsHeader& header, const uint8_t* pixels,
+                          uint32_t pixelBytes, D3DPOOL pool, IDirect3DTexture9** texture) {
+  const uint32_t width = header.width, height = header.height;
+  if (width == 0 || height == 0) return kExpandFailed;
+  const uint64_t sourceRowBytes = (24 * static_cast<uint64_t>(width) + 7) / 8;
+  if (sourceRowBytes * height > pixelBytes) return kExpandFailed;
+
+  ComRef<IDirect3DTexture9> made;
+  HRESULT hr = device->CreateTexture(width, height, 0, D3DUSAGE_AUTOGENMIPMAP, D3DFMT_A8R8G8B8, pool,
+                                     made.out(), nullptr);
+  if (FAILED(hr)) return hr;
+  ComRef<IDirect3DTexture9> staging;
+  IDirect3DTexture9* written = made.get();
+  if (pool == D3DPOOL_DEFAULT) {
+    hr = device->CreateTexture(width, height, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_SYSTEMMEM, staging.out(),
+                               nullptr);
+    if (FAILED(hr)) return hr;
+    written = staging.get();
+  }
+
+  D3DLOCKED_RECT locked;
+  if (FAILED(written->LockRect(0, &locked, nullptr, 0))) return kExpandFailed;
+  const bool fits = locked.pBits != nullptr && locked.Pitch >= 0 &&
+                    static_cast<uint64_t>(locked.Pitch) >= 4 * static_cast<uint64_t>(width);
+  if (fits) {
+    ExpandRows(locked.pBits, static_cast<uint32_t>(locked.Pitch), pixels,
+               static_cast<uint32_t>(sourceRowBytes), height, width);
+  }
+  written->UnlockRect(0);
+  if (!fits) return kExpandFailed;
+
+  if (pool == D3DPOOL_DEFAULT) {
+    hr = device->UpdateTexture(staging.get(), made.get());
+    if (FAILED(hr)) return hr;
+  }
+  made->GenerateMipSubLevels();
+  return HandOver(made.get(), texture);
+}
+
+HRESULT LoadBlockCompressedConverted(IDirect3DDevice9* device, const DdsHeader& header, const uint8_t* pixels,
+                                     uint32_t pixelBytes, D3DPOOL pool, IDirect3DTexture9** texture) {
+  if (pool != D3DPOOL_DEFAULT) return E_FAIL;
+  const auto format = static_cast<D3DFORMAT>(FormatFromPixelFormat(header.ddspf));
+  const uint32_t width = header.width, height = header.height;
+  SurfaceSize size;
+  if (width == 0 || height == 0 || !SurfaceInfo(width, height, format, &size) || size.bytes > pixelBytes) {
+    return E_FAIL;
+  }
+
+  ComRef<IDirect3DTexture9> upload;
+  HRESULT hr = device->CreateTexture(width, height, 1, 0, format, D3DPOOL_SYSTEMMEM, upload.out(), nullptr);
+  if (FAILED(hr)) return hr;
+  D3DLOCKED_RECT locked;
+  if (FAILED(upload->LockRect(0, &locked, nullptr, D3DLOCK_DISCARD))) return E_FAIL;
+  const bool copied = CopyIntoLocked(locked, pixels, size);
+  if (FAILED(upload->UnlockRect(0)) || !copied) return E_FAIL;
+
+  ComRef<IDirect3DTexture9> deviceCopy;
+  hr = device->CreateTexture(width, height, 1, 0, format, D3DPOOL_DEFAULT, deviceCopy.out(), nullptr);
+  if (FAILED(hr)) return hr;
+  hr = device->UpdateTexture(upload.get(), deviceCopy.get());
+  if (FAILED(hr)) return hr;
+  upload.Reset();
+
+  ComRef<IDirect3DTexture9> made;
+  hr = device->CreateTexture(width, height, 0, D3DUSAGE_AUTOGENMIPMAP, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT,
+                             made.out(), nullptr);
+  if (FAILED(hr)) return hr;
+  {
+    ComRef<IDirect3DSurface9> from, to;
+    if (FAILED(deviceCopy->GetSurfaceLevel(0, from.out())) || FAILED(made->GetSurfaceLevel(0, to.out()))) {
+      return E_FAIL;
+    }
+    hr = device->StretchRect(from.get(), nullptr, to.get(), nullptr, D3DTEXF_LINEAR);
+  }
+  deviceCopy.Reset();
+  if (FAILED(hr)) return hr;
+  made->GenerateMipSubLevels();
+  return HandOver(made.get(), texture);
+}

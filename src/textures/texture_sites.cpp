@@ -1,0 +1,4 @@
+#include "textures/texture_sites.h"
+
+PatchSite CreateTextureFromFileInMemorySite = nullptr;
+PatchSite CreateTextureFromFileInMemoryExSite = nullptr;

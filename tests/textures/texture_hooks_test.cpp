@@ -1,0 +1,340 @@
+// The texture hooks through the real plug-in in the stand-in game: after
+// SKSEPlugin_Load the D3DX functions, called as the game calls them, build
+// DDS textures directly, as D3DX builds them where it can; refusals get
+// D3DX's own answer; the inserted sleep keeps the game routine whole;
+// "FasterLoading=0" leaves D3DX alone but still inserts the sleep.
+
+#include <d3dx9tex.h>
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <array>
+#include <cstring>
+#include <string>
+
+#include "d3d_support.h"
+#include "dds_builder.h"
+#include "standin/game_sleep.h"
+#include "standin/standin.h"
+#include "textures/expand_rgb.h"
+
+namespace {
+
+using CreateFunction = HRESULT(WINAPI*)(IDirect3DDevice9*, LPCVOID, UINT, IDirect3DTexture9**);
+using CreateExFunction = HRESULT(WINAPI*)(IDirect3DDevice9*, LPCVOID, UINT, UINT, UINT, UINT, DWORD,
+                                          D3DFORMAT, D3DPOOL, DWORD, DWORD, D3DCOLOR, D3DXIMAGE_INFO*,
+                                          PALETTEENTRY*, IDirect3DTexture9**);
+using Bytes = std::array<uint8_t, 16>;
+
+constexpr UINT kDefault = D3DX_DEFAULT;
+// The direct path leaves D3DXIMAGE_INFO::ResourceType alone; D3DX writes it.
+constexpr auto kUntouchedResourceType = static_cast<D3DRESOURCETYPE>(0x7777);
+
+// The exports as the game finds them: redirected once the plug-in is loaded.
+template <typename Function>
+Function Export(const char* library, const char* name) {
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(LoadLibraryA(library), name)));
+}
+CreateFunction D3dxCreate() {
+  return Export<CreateFunction>("d3dx9_42.dll", "D3DXCreateTextureFromFileInMemory");
+}
+CreateExFunction D3dxCreateEx() {
+  return Export<CreateExFunction>("d3dx9_43.dll", "D3DXCreateTextureFromFileInMemoryEx");
+}
+
+Bytes BytesAt(const void* address) {
+  Bytes bytes;
+  std::memcpy(bytes.data(), address, bytes.size());
+  return bytes;
+}
+
+std::vector<std::string> LogWithoutTimes() {
+  std::vector<std::string> lines;
+  for (const auto& line : standin::ReadLogLines()) lines.push_back(standin::WithoutTime(line));
+  return lines;
+}
+
+bool JumpsIntoModule(uintptr_t address, HMODULE module) {
+  int32_t displacement;
+  std::memcpy(&displacement, reinterpret_cast<const void*>(address + 1), 4);
+  const uintptr_t target = address + 5 + static_cast<uintptr_t>(displacement);
+  auto base = reinterpret_cast<uintptr_t>(module);
+  auto nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(
+      base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  return *reinterpret_cast<const uint8_t*>(address) == 0xE9 && target >= base &&
+         target < base + nt->OptionalHeader.SizeOfImage;
+}
+
+// What a call gave: result, description and bytes (lockable levels, or level
+// 0 as drawn for the default pool).
+struct Made {
+  HRESULT result = E_FAIL;
+  D3DFORMAT format = D3DFMT_UNKNOWN;
+  D3DPOOL pool = D3DPOOL_SCRATCH;
+  DWORD usage = 0;
+  UINT width = 0, height = 0, levels = 0;
+  std::vector<std::vector<uint8_t>> bytes;
+  auto Tie() const { return std::tie(result, format, pool, usage, width, height, levels, bytes); }
+  bool operator==(const Made& o) const { return Tie() == o.Tie(); }
+};
+
+void PrintTo(const Made& m, std::ostream* os) {
+  *os << "result " << std::hex << m.result << std::dec << " format " << m.format << " pool " << m.pool
+      << " usage " << m.usage << " " << m.width << "x" << m.height << " levels " << m.levels;
+}
+
+// Describes and releases what a call made.
+Made Describe(HRESULT result, IDirect3DTexture9* texture) {
+  Made made;
+  made.result = result;
+  if (result != S_OK) return made;
+  const D3DSURFACE_DESC desc = LevelDesc(texture, 0);
+  made = {result, desc.Format, desc.Pool, desc.Usage, desc.Width, desc.Height, texture->GetLevelCount(), {}};
+  for (UINT level = 0; level < made.levels; ++level) {
+    if (desc.Pool == D3DPOOL_DEFAULT) {
+      made.bytes.push_back(RenderedLevel(texture, 0));
+      break;
+    }
+    made.bytes.push_back(LevelBytes(texture, level));
+  }
+  texture->Release();
+  return made;
+}
+
+Made FromFile(const DdsLayout& layout, const std::vector<uint8_t>& file) {
+  Made made = {S_OK,
+               static_cast<D3DFORMAT>(FormatFromPixelFormat(layout.pixelFormat)),
+               D3DPOOL_MANAGED,
+               0,
+               layout.width,
+               layout.height,
+               layout.mipMapCount,
+               {}};
+  for (UINT level = 0; level < layout.mipMapCount; ++level) {
+    const LevelSpan span = LevelOf(layout, level);
+    made.bytes.emplace_back(file.begin() + static_cast<ptrdiff_t>(span.offset),
+                            file.begin() + static_cast<ptrdiff_t>(span.offset + span.size.bytes));
+  }
+  return made;
+}
+
+struct ExArgs {
+  UINT width = kDefault, height = kDefault;
+  D3DFORMAT format = D3DFMT_UNKNOWN;
+  D3DPOOL pool = D3DPOOL_MANAGED;
+};
+
+Made CallEx(const std::vector<uint8_t>& file, const ExArgs& a, D3DXIMAGE_INFO* info = nullptr,
+            int* preLoads = nullptr) {
+  IDirect3DTexture9* texture = nullptr;
+  const HRESULT hr =
+      D3dxCreateEx()(TestDevice(), file.data(), static_cast<UINT>(file.size()), a.width, a.height, kDefault,
+                     0, a.format, a.pool, kDefault, kDefault, 0, info, nullptr, &texture);
+  if (preLoads != nullptr && hr == S_OK) *preLoads = PreLoadCalls(texture);
+  return Describe(hr, texture);
+}
+
+Made Call(const std::vector<uint8_t>& file, int* preLoads = nullptr) {
+  IDirect3DTexture9* texture = nullptr;
+  const HRESULT hr = D3dxCreate()(TestDevice(), file.data(), static_cast<UINT>(file.size()), &texture);
+  if (preLoads != nullptr && hr == S_OK) *preLoads = PreLoadCalls(texture);
+  return Describe(hr, texture);
+}
+
+class TextureHooks : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(TestDevice(), nullptr) << "no Direct3D device";
+    ASSERT_NE(D3dxCreate(), nullptr);
+    ASSERT_NE(D3dxCreateEx(), nullptr);
+    standin::PlaceGameSleepRoutine();
+    standin::GameGlobal<int>(standin::kGameSleepValue) = 1000;
+    plain_ = BytesAt(reinterpret_cast<const void*>(D3dxCreate()));
+    ex_ = BytesAt(reinterpret_cast<const void*>(D3dxCreateEx()));
+  }
+  bool Load() {
+    const bool loaded = host_.LoadPlugin() && host_.Query() && host_.Load();
+    WatchTextures();
+    return loaded;
+  }
+  bool D3dxAsBefore() const {
+    return BytesAt(reinterpret_cast<const void*>(D3dxCreate())) == plain_ &&
+           BytesAt(reinterpret_cast<const void*>(D3dxCreateEx())) == ex_;
+  }
+  standin::Host host_;
+  Bytes plain_, ex_;
+};
+
+TEST_F(TextureHooks, LoadRedirectsBothFunctionsInsertsTheSleepAndDetachRestoresD3DX) {
+  ASSERT_TRUE(Load());
+  EXPECT_EQ(BytesAt(reinterpret_cast<const void*>(D3dxCreate()))[0], 0xE9);
+  EXPECT_EQ(BytesAt(reinterpret_cast<const void*>(D3dxCreateEx()))[0], 0xE9);
+  EXPECT_TRUE(JumpsIntoModule(standin::kGameSleepLoad, host_.module()));
+  const std::vector<std::string> log = LogWithoutTimes();
+  ASSERT_GE(log.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(log.end() - 3, log.end()),
+            (std::vector<std::string>{"INFO: Hooked D3DX9_42.dll D3DXCreateTextureFromFileInMemory",
+                                      "INFO: Hooked D3DX9_43.dll D3DXCreateTextureFromFileInMemoryEx",
+                                      "INFO: SKSEPlugin_Load"}));
+  host_.Unload();
+  EXPECT_TRUE(D3dxAsBefore());
+  EXPECT_EQ(*reinterpret_cast<const uint8_t*>(standin::kGameSleepLoad), 0xE9);
+}
+
+TEST_F(TextureHooks, FasterLoadingOffLeavesD3DXButStillInsertsTheSleep) {
+  standin::WriteSettings("[Optimize]\r\nFasterLoading=0\r\n");
+  ASSERT_TRUE(Load());
+  EXPECT_TRUE(D3dxAsBefore());
+  EXPECT_TRUE(JumpsIntoModule(standin::kGameSleepLoad, host_.module()));
+  for (const std::string& line : LogWithoutTimes())
+    EXPECT_EQ(line.find("Hooked D3DX"), std::string::npos) << line;
+}
+
+TEST_F(TextureHooks, InsertedSleepWaitsAndKeepsTheGameRoutineWhole) {
+  auto routine = reinterpret_cast<int(__cdecl*)(int)>(standin::kGameSleepRoutine);
+  ASSERT_EQ(routine(5), 1000 + standin::kGameSleepIntact);
+  ASSERT_TRUE(Load());
+  standin::GameGlobal<int>(standin::kGameSleepValue) = 2000;
+  LARGE_INTEGER frequency, start, end;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&start);
+  EXPECT_EQ(routine(7), 2000 + standin::kGameSleepIntact);
+  QueryPerformanceCounter(&end);
+  EXPECT_GE((end.QuadPart - start.QuadPart) * 1000 / frequency.QuadPart, 24);  // 25 ms, give or take rounding
+}
+
+TEST_F(TextureHooks, DdsFilesAreBuiltDirectlyAsD3DXBuildsThem) {
+  const DdsLayout layouts[] = {{Dxt1PixelFormat(), 256, 256, 9}, {A8R8G8B8PixelFormat(), 64, 32, 7}};
+  std::vector<std::vector<uint8_t>> files;
+  std::vector<Made> managed, placed;
+  ExArgs defaultPool;
+  defaultPool.pool = D3DPOOL_DEFAULT;
+  for (const DdsLayout& layout : layouts) {
+    files.push_back(MakeDds(layout));
+    managed.push_back(CallEx(files.back(), {}));
+    placed.push_back(CallEx(files.back(), defaultPool));
+  }
+  const DdsLayout rgb = {R8G8B8PixelFormat(), 64, 32, 7};
+  const std::vector<uint8_t> rgbFile = MakeDds(rgb);
+  std::vector<uint8_t> widened(64 * 32 * 4);
+  ExpandRgbRowSse2(widened.data(), rgbFile.data() + 128, 64 * 32);
+
+  ASSERT_TRUE(Load());
+  for (size_t i = 0; i < files.size(); ++i) {
+    for (ExArgs a :
+         {ExArgs{}, ExArgs{0, 0, static_cast<D3DFORMAT>(FormatFromPixelFormat(layouts[i].pixelFormat))}}) {
+      D3DXIMAGE_INFO info = {};
+      info.ResourceType = kUntouchedResourceType;
+      int preLoads = 0;
+      const Made made = CallEx(files[i], a, &info, &preLoads);
+      EXPECT_EQ(info.ResourceType, kUntouchedResourceType) << "file " << i << " went to D3DX";
+      EXPECT_EQ(preLoads, 1);
+      EXPECT_EQ(made, FromFile(layouts[i], files[i])) << "file " << i;
+      EXPECT_EQ(made, managed[i]) << "file " << i;
+    }
+    int preLoads = 0;
+    EXPECT_EQ(Call(files[i], &preLoads), managed[i]) << "file " << i;
+    EXPECT_EQ(preLoads, 1);
+    D3DXIMAGE_INFO info = {};
+    info.ResourceType = kUntouchedResourceType;
+    EXPECT_EQ(CallEx(files[i], defaultPool, &info), placed[i]) << "file " << i;
+    EXPECT_EQ(info.ResourceType, kUntouchedResourceType) << "file " << i << " went to D3DX";
+  }
+  // 24-bit files, which D3DX turns into X8R8G8B8, come out widened to A8R8G8B8.
+  for (const Made& made : {Call(rgbFile), CallEx(rgbFile, {}), CallEx(rgbFile, defaultPool)}) {
+    ASSERT_EQ(made.result, S_OK);
+    EXPECT_EQ(made.format, D3DFMT_A8R8G8B8);
+    EXPECT_EQ(made.usage, static_cast<DWORD>(D3DUSAGE_AUTOGENMIPMAP));
+    EXPECT_EQ(made.bytes.at(0), widened);
+  }
+}
+
+TEST_F(TextureHooks, RefusedCallsGetWhatD3DXGivesForThem) {
+  const std::vector<uint8_t> chain = MakeDds({Dxt1PixelFormat(), 64, 64, 7});
+  const std::vector<uint8_t> oneLevel = MakeDds({Dxt1PixelFormat(), 64, 64, 1});
+  std::vector<uint8_t> cube = MakeDds({A8R8G8B8PixelFormat(), 8, 8, 1, 0xFE00});
+  const std::vector<uint8_t> face(cube.begin() + 128, cube.end());
+  for (int i = 0; i < 5; ++i) cube.insert(cube.end(), face.begin(), face.end());
+  const std::vector<uint8_t> notAnImage(300, 0x42);
+
+  ExArgs systemMemory, explicitSize, argb;
+  systemMemory.pool = D3DPOOL_SYSTEMMEM;
+  explicitSize.width = 32;
+  explicitSize.height = 16;
+  argb.format = D3DFMT_A8R8G8B8;
+  struct Case {
+    const std::vector<uint8_t>* file;
+    ExArgs args;
+    ExArgs byD3dx;  // the call whose D3DX answer the game gets
+  };
+  const Case cases[] = {{&chain, systemMemory, systemMemory},
+                        {&chain, explicitSize, explicitSize},
+                        {&cube, {}, {}},
+                        {&oneLevel, {}, argb}};  // compressed, not the device's chain: ARGB
+  std::vector<Made> expected;
+  for (const Case& c : cases) expected.push_back(CallEx(*c.file, c.byD3dx));
+  const Made plainOneLevel = CallEx(oneLevel, argb), plainCube = Call(cube),
+             plainNotAnImage = Call(notAnImage);
+
+  ASSERT_TRUE(Load());
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    D3DXIMAGE_INFO info = {};
+    info.ResourceType = kUntouchedResourceType;
+    EXPECT_EQ(CallEx(*cases[i].file, cases[i].args, &info), expected[i]) << "case " << i;
+    EXPECT_NE(info.ResourceType, kUntouchedResourceType) << "case " << i << " not handed to D3DX";
+  }
+  EXPECT_EQ(expected[3].format, D3DFMT_A8R8G8B8);
+  int preLoads = -1;
+  EXPECT_EQ(Call(oneLevel, &preLoads), plainOneLevel);
+  EXPECT_EQ(preLoads, 1);
+  preLoads = -1;
+  EXPECT_EQ(Call(cube, &preLoads), plainCube);
+  EXPECT_EQ(preLoads, plainCube.result == S_OK ? 0 : -1);
+  EXPECT_EQ(Call(notAnImage), plainNotAnImage);
+  EXPECT_NE(plainNotAnImage.result, S_OK);
+}
+
+TEST_F(TextureHooks, ExCallFailingEverywhereLogsTwoWarningsAndReturnsTheLastCode) {
+  const std::vector<uint8_t> notAnImage(300, 0x42);
+  const Made byD3dx = CallEx(notAnImage, {});  // what the default-size retry gets
+  ASSERT_NE(byD3dx.result, S_OK);
+  ASSERT_TRUE(Load());
+  const size_t before = LogWithoutTimes().size();
+  IDirect3DTexture9* texture = nullptr;
+  EXPECT_EQ(D3dxCreateEx()(TestDevice(), notAnImage.data(), static_cast<UINT>(notAnImage.size()), 7, kDefault,
+                           kDefault, 0, D3DFMT_UNKNOWN, D3DPOOL_MANAGED, 1, 2, 0, nullptr, nullptr, &texture),
+            byD3dx.result);
+  EXPECT_EQ(texture, nullptr);
+  const std::vector<std::string> log = LogWithoutTimes();
+  char code[64];
+  std::snprintf(code, sizeof code, "WARNING: Create texture failed !! %08x",
+                static_cast<unsigned>(byD3dx.result));
+  EXPECT_EQ(
+      std::vector<std::string>(log.begin() + static_cast<ptrdiff_t>(before), log.end()),
+      (std::vector<std::string>{code, "WARNING: \t7x-1 -1 fmt:0 pool : 1, usage 0, filter 1, MipFilter 2"}));
+}
+
+// A large texture has its levels copied on helper threads, which stay a
+// while for the next load and hold the plug-in loaded: unloading it takes
+// effect once they have ended, so none ever runs in an unloaded module.
+TEST_F(TextureHooks, UnloadTakesEffectOnceTheCopyHelpersHaveEnded) {
+  const DdsLayout layout = {A8R8G8B8PixelFormat(), 1024, 1024, 11};
+  const std::vector<uint8_t> file = MakeDds(layout);
+  ASSERT_TRUE(Load());
+  EXPECT_EQ(CallEx(file, {}), FromFile(layout, file));
+  host_.Unload();
+  SYSTEM_INFO system;
+  GetSystemInfo(&system);
+  if (system.dwNumberOfProcessors > 1) {
+    EXPECT_NE(GetModuleHandleA("Quelbrand.dll"), nullptr) << "no helper holds the module";
+  }
+  const ULONGLONG deadline = GetTickCount64() + 10000;
+  while (GetModuleHandleA("Quelbrand.dll") != nullptr && GetTickCount64() < deadline) Sleep(20);
+  EXPECT_EQ(GetModuleHandleA("Quelbrand.dll"), nullptr);
+  EXPECT_TRUE(D3dxAsBefore());
+  const std::vector<std::string> log = LogWithoutTimes();
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(log.back(), "INFO: Detach");
+}
+
+}  // namespace
