@@ -2,24 +2,7 @@
 
 #include <cstring>
 
-namespace {
-
-// Filled in by CallGame.
-struct GameCall {
-  uint32_t function;
-  const void* object;
-  uint32_t args[4];
-  uint32_t argCount;
-  uint32_t edx;
-  uint32_t eax;
-  int32_t bytesRemoved;
-  uint32_t clobbered;  // bit 0 EBX, bit 1 ESI, bit 2 EDI
-  uint32_t misalign;   // of ESP at the call, from 16
-};
-
-}  // namespace
-
-extern "C" void CallGame(GameCall* call);
+#include "standin/game_call.h"
 
 uint32_t CallMember(uint32_t function, const void* object, std::vector<uint32_t> args, uint32_t edx,
                     int32_t argBytes) {
