@@ -96,6 +96,20 @@ struct Holder {
 };
 static_assert(offsetof(Scene, root) == 0x58c && offsetof(Holder, reference) == 0x20, "scene layout");
 
+// A whole scene around a reference object and a root node, published as the
+// game's singleton for as long as it lives.
+struct SceneWith {
+  Holder holder = {};
+  Scene scene = {};
+  SceneWith(const GameObject& reference, GameObject& root) {
+    holder.reference = &reference;
+    scene.holder = &holder;
+    scene.root = &root;
+    GameGlobal<const void*>(standin::kGameSceneSingleton) = &scene;
+  }
+  ~SceneWith() { GameGlobal<const void*>(standin::kGameSceneSingleton) = nullptr; }
+};
+
 uint32_t RunCamera(Camera& camera, uint32_t argument) {
   return reinterpret_cast<CameraRoutine>(static_cast<uintptr_t>(standin::kGameThirdPersonCamera))(&camera,
                                                                                                   argument);
@@ -185,12 +199,7 @@ TEST_F(CameraFix, CopiesValuesIntoTheNodeTreeByName) {
   root.children = rootChildren;
   root.childCount = 6;
 
-  Holder holder = {};
-  holder.reference = &referenceObject;
-  Scene scene = {};
-  scene.holder = &holder;
-  scene.root = &root;
-  GameGlobal<const void*>(standin::kGameSceneSingleton) = &scene;
+  SceneWith scene(referenceObject, root);
 
   Load();
   lookedUpNames.clear();
@@ -244,12 +253,7 @@ TEST_F(CameraFix, CyclicTreeEndsInsteadOfOverflowingTheStack) {
   GameObject* children[] = {&root};
   root.children = children;
   root.childCount = 1;
-  Holder holder = {};
-  holder.reference = &referenceObject;
-  Scene scene = {};
-  scene.holder = &holder;
-  scene.root = &root;
-  GameGlobal<const void*>(standin::kGameSceneSingleton) = &scene;
+  SceneWith scene(referenceObject, root);
   Load();
   Camera camera = {};
   EXPECT_EQ(RunCamera(camera, 0), 1u);
