@@ -4,32 +4,18 @@
 
 #include <cstring>
 
+#include "textures/vector_access.h"
+
 namespace {
 
 constexpr uint32_t kStepBytes = 128;
-
-template <bool kAligned>
-inline __m128i Load(const uint8_t* at) {
-  const auto* p = reinterpret_cast<const __m128i*>(at);
-  return kAligned ? _mm_load_si128(p) : _mm_loadu_si128(p);
-}
-
-template <bool kAligned>
-inline void Store(uint8_t* at, __m128i value) {
-  auto* p = reinterpret_cast<__m128i*>(at);
-  if (kAligned) {
-    _mm_store_si128(p, value);
-  } else {
-    _mm_storeu_si128(p, value);
-  }
-}
 
 // Moves `blocks` 16-byte blocks: all loads first, then all stores.
 template <bool kAligned, int kBlocks>
 inline void MoveBlocks(uint8_t* destination, const uint8_t* source) {
   __m128i r[kBlocks];
-  for (int i = 0; i < kBlocks; ++i) r[i] = Load<kAligned>(source + 16 * i);
-  for (int i = 0; i < kBlocks; ++i) Store<kAligned>(destination + 16 * i, r[i]);
+  for (int i = 0; i < kBlocks; ++i) r[i] = LoadVector<kAligned>(source + 16 * i);
+  for (int i = 0; i < kBlocks; ++i) StoreVector<kAligned>(destination + 16 * i, r[i]);
 }
 
 template <bool kAligned>

@@ -4,6 +4,7 @@
 #include <tmmintrin.h>
 
 #include "simd/cpu_features.h"
+#include "textures/vector_access.h"
 
 namespace {
 
@@ -16,22 +17,6 @@ void ExpandSingle(uint8_t* destination, const uint8_t* source, uint32_t count) {
     destination[4 * k + 1] = source[3 * k + 1];
     destination[4 * k + 2] = source[3 * k + 2];
     destination[4 * k + 3] = 0xFF;
-  }
-}
-
-template <bool kAligned>
-inline __m128i Load(const uint8_t* at) {
-  const auto* p = reinterpret_cast<const __m128i*>(at);
-  return kAligned ? _mm_load_si128(p) : _mm_loadu_si128(p);
-}
-
-template <bool kAligned>
-inline void Store(uint8_t* at, __m128i value) {
-  auto* p = reinterpret_cast<__m128i*>(at);
-  if (kAligned) {
-    _mm_store_si128(p, value);
-  } else {
-    _mm_storeu_si128(p, value);
   }
 }
 
@@ -63,13 +48,13 @@ __attribute__((target("ssse3"))) void GroupsSsse3(uint8_t*& destination, const u
                                                   uint32_t groups) {
   for (; groups != 0; --groups) {
     _mm_prefetch(reinterpret_cast<const char*>(source + kGroupSourceBytes), _MM_HINT_NTA);
-    const __m128i s0 = Load<kAligned>(source);
-    const __m128i s1 = Load<kAligned>(source + 16);
-    const __m128i s2 = Load<kAligned>(source + 32);
-    Store<kAligned>(destination, WidenSsse3(s0));
-    Store<kAligned>(destination + 16, WidenSsse3(_mm_alignr_epi8(s1, s0, 12)));  // source bytes 12..27
-    Store<kAligned>(destination + 32, WidenSsse3(_mm_alignr_epi8(s2, s1, 8)));   // source bytes 24..39
-    Store<kAligned>(destination + 48, WidenSsse3(_mm_srli_si128(s2, 4)));        // source bytes 36..47
+    const __m128i s0 = LoadVector<kAligned>(source);
+    const __m128i s1 = LoadVector<kAligned>(source + 16);
+    const __m128i s2 = LoadVector<kAligned>(source + 32);
+    StoreVector<kAligned>(destination, WidenSsse3(s0));
+    StoreVector<kAligned>(destination + 16, WidenSsse3(_mm_alignr_epi8(s1, s0, 12)));  // source bytes 12..27
+    StoreVector<kAligned>(destination + 32, WidenSsse3(_mm_alignr_epi8(s2, s1, 8)));   // source bytes 24..39
+    StoreVector<kAligned>(destination + 48, WidenSsse3(_mm_srli_si128(s2, 4)));        // source bytes 36..47
     source += kGroupSourceBytes;
     destination += 4 * kGroupPixels;
   }
@@ -79,17 +64,17 @@ template <bool kAligned>
 void GroupsSse2(uint8_t*& destination, const uint8_t*& source, uint32_t groups) {
   for (; groups != 0; --groups) {
     _mm_prefetch(reinterpret_cast<const char*>(source + kGroupSourceBytes), _MM_HINT_NTA);
-    const __m128i s0 = Load<kAligned>(source);
-    const __m128i s1 = Load<kAligned>(source + 16);
-    const __m128i s2 = Load<kAligned>(source + 32);
+    const __m128i s0 = LoadVector<kAligned>(source);
+    const __m128i s1 = LoadVector<kAligned>(source + 16);
+    const __m128i s2 = LoadVector<kAligned>(source + 32);
     // Source bytes 12..27: the high dword of s0 below the low 12 bytes of s1.
     const __m128i b1 = _mm_or_si128(_mm_srli_si128(s0, 12), _mm_slli_si128(s1, 4));
     // Source bytes 24..39: the high half of s1 below the low half of s2.
     const __m128i b2 = _mm_unpacklo_epi64(_mm_srli_si128(s1, 8), s2);
-    Store<kAligned>(destination, WidenSse2(s0));
-    Store<kAligned>(destination + 16, WidenSse2(b1));
-    Store<kAligned>(destination + 32, WidenSse2(b2));
-    Store<kAligned>(destination + 48, WidenSse2(_mm_srli_si128(s2, 4)));
+    StoreVector<kAligned>(destination, WidenSse2(s0));
+    StoreVector<kAligned>(destination + 16, WidenSse2(b1));
+    StoreVector<kAligned>(destination + 32, WidenSse2(b2));
+    StoreVector<kAligned>(destination + 48, WidenSse2(_mm_srli_si128(s2, 4)));
     source += kGroupSourceBytes;
     destination += 4 * kGroupPixels;
   }
