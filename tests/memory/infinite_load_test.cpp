@@ -95,6 +95,35 @@ TEST(InfiniteLoad, GatedRoutineRunsOnlyWhileTheWatchedThreadWaits) {
   EXPECT_TRUE(unlinked.Join());
 }
 
+// The event wait answers the wait's result, as the game's routine does, on
+// the watched thread and on any other.
+TEST(InfiniteLoad, EventWaitAnswersTheWaitResult) {
+  PlaceGameMemory();
+  Event ready;
+  ready.Set();
+  WaitObject waits[2] = {};
+  waits[1].event = ready.handle;  // the first holds no handle: the wait fails
+  const std::vector<uint32_t> expected = {CallMember(kGameEventWait, &waits[0]),
+                                          CallMember(kGameEventWait, &waits[1])};
+  EXPECT_EQ(expected, (std::vector<uint32_t>{WAIT_FAILED, WAIT_OBJECT_0}));
+
+  Host host;
+  ASSERT_NO_FATAL_FAILURE(StartGame(host, nullptr));
+  ThreadHolder watched = {};
+  WatchedRoot root = {};
+  root.holder = &watched;
+  GameGlobal<WatchedRoot*>(kWatchedThreadRoot) = &root;
+  for (bool asWatched : {false, true}) {
+    std::vector<uint32_t> results;
+    GameThread caller([&] {
+      if (asWatched) watched.threadId = GetCurrentThreadId();
+      for (WaitObject& wait : waits) results.push_back(CallMember(kGameEventWait, &wait));
+    });
+    EXPECT_TRUE(caller.Join());
+    EXPECT_EQ(results, expected) << (asWatched ? "watched" : "other");
+  }
+}
+
 // Thread A holds a lock inside the tracked routine and waits up to `holdMs`
 // for thread B, named by the admitted chain (which `chain` may then break),
 // to enter the same lock.
