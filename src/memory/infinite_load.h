@@ -31,8 +31,8 @@ extern PatchSite EventWaitSite;
 extern PatchSite TrackedCallSite;
 
 // Game-facing entries (entries.S), each on the game's object: the event
-// wait (the wait's result in EAX), the gated call, the tracked call (one-byte result) and the spin-lock
-// acquire (one ignored argument).
+// wait (the wait's result in EAX), the gated call, the tracked call
+// (one-byte result) and the spin-lock acquire (one ignored argument).
 void EventWaitHook();
 void GatedCallHook();
 void TrackedCallHook();

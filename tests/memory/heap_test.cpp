@@ -96,45 +96,36 @@ TEST(HavokHeap, EveryBlockGoesBackToTheAllocatorThatHandedItOut) {
   VirtualFree(pages, 0, MEM_RELEASE);
 }
 
-// Reserves every free range below 2 GiB for as long as it lives, so that
-// large blocks come from above (the test program is large-address aware).
-class LowMemoryTaken {
- public:
-  LowMemoryTaken() {
-    MEMORY_BASIC_INFORMATION region;
-    for (uintptr_t at = 0x10000;
-         at < kHighAddress && VirtualQuery(reinterpret_cast<void*>(at), &region, sizeof region);
-         at = reinterpret_cast<uintptr_t>(region.BaseAddress) + region.RegionSize) {
-      const uintptr_t begin = (at + 0xFFFF) & ~uintptr_t{0xFFFF};
-      const uintptr_t end = std::min<uintptr_t>(
-          reinterpret_cast<uintptr_t>(region.BaseAddress) + region.RegionSize, kHighAddress);
-      if (region.State != MEM_FREE || end <= begin) continue;
-      if (void* taken = VirtualAlloc(reinterpret_cast<void*>(begin), end - begin, MEM_RESERVE, PAGE_NOACCESS))
-        taken_.push_back(taken);
-    }
-  }
-  ~LowMemoryTaken() {
-    for (void* taken : taken_) VirtualFree(taken, 0, MEM_RELEASE);
-  }
-  static constexpr uintptr_t kHighAddress = 0x80000000u;
+constexpr uintptr_t kTwoGigabytes = 0x80000000u;
 
- private:
-  std::vector<void*> taken_;
-};
+// Reserves every free range below 2 GiB, so that large blocks come from above
+// (the test program is large-address aware); gives the reservations.
+std::vector<void*> TakeLowMemory() {
+  std::vector<void*> taken;
+  MEMORY_BASIC_INFORMATION region;
+  for (uintptr_t at = 0x10000;
+       at < kTwoGigabytes && VirtualQuery(reinterpret_cast<void*>(at), &region, sizeof region);
+       at = reinterpret_cast<uintptr_t>(region.BaseAddress) + region.RegionSize) {
+    const uintptr_t begin = (at + 0xFFFF) & ~uintptr_t{0xFFFF};
+    const uintptr_t end = std::min<uintptr_t>(at + region.RegionSize, kTwoGigabytes);
+    if (region.State == MEM_FREE && end > begin)
+      taken.push_back(VirtualAlloc(reinterpret_cast<void*>(begin), end - begin, MEM_RESERVE, PAGE_NOACCESS));
+  }
+  return taken;
+}
 
 TEST(HavokHeap, BlocksAboveTwoGigabytesAreKeptAndWarnedAboutSparingly) {
   Host host;
   ASSERT_NO_FATAL_FAILURE(StartGame(host, nullptr));
   const uint32_t allocator[4] = {};
-  {
-    LowMemoryTaken taken;
-    for (int i = 0; i < 300; ++i) {
-      const uint32_t block = CallMember(kGameHavokAllocate, allocator, {1 << 20});
-      ASSERT_GE(block, LowMemoryTaken::kHighAddress);
-      EXPECT_EQ(block % 16, 0u);
-      CallMember(kGameHavokFree, allocator, {block, 1 << 20});
-    }
+  const std::vector<void*> taken = TakeLowMemory();
+  for (int i = 0; i < 300; ++i) {
+    const uint32_t block = CallMember(kGameHavokAllocate, allocator, {1 << 20});
+    ASSERT_GE(block, kTwoGigabytes);
+    EXPECT_EQ(block % 16, 0u);
+    CallMember(kGameHavokFree, allocator, {block, 1 << 20});
   }
+  for (void* reservation : taken) VirtualFree(reservation, 0, MEM_RELEASE);
   std::vector<std::string> warnings;
   for (const std::string& line : LogWithoutTimes())
     if (line.find("> 2gb") != std::string::npos) warnings.push_back(line);
