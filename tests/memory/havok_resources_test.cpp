@@ -18,11 +18,6 @@ struct Naming {
   const char* name;
 };
 
-struct GameLock {
-  volatile LONG owner;
-  volatile LONG count;
-};
-
 // The resource as the release reads it (0x08, 0x0C) and as the stand-in's
 // release uses it (0x10 to 0x18). Each has its own naming object, so names
 // are matched by their text.
@@ -80,11 +75,11 @@ TEST(HavokResources, GameReleasesRunOutsideTheTableLock) {
 
   Event locked;
   GameThread holder([&] {
-    CallMember(kGameSpinLockEnter, &lock, {0});
+    EnterLock(lock);
     locked.Set();
     Eventually([&] { return kept.releasedWith == 2; }, kWaitLimitMs);
     Release(heldNext, 3, held);
-    CallMember(kGameSpinLockLeave, &lock);
+    LeaveLock(lock);
   });
   GameThread releaser([&] {
     if (locked.Wait()) Release(next, 2, kept);

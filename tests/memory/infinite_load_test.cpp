@@ -29,10 +29,6 @@ struct WaitObject {
   uint32_t unused[0x30 / 4];
   HANDLE event;
 };
-struct GameLock {
-  volatile LONG owner;
-  volatile LONG count;
-};
 
 // The tracked routine's object {vtable, lock}: it runs `work`, its first
 // virtual function, inside the lock.
@@ -46,8 +42,6 @@ struct TrackedObject {
 bool CallTracked(TrackedObject& object) {
   return static_cast<uint8_t>(CallMember(kGameTrackedCall, &object));
 }
-void EnterLock(GameLock& lock) { CallMember(kGameSpinLockEnter, &lock, {0}); }
-void LeaveLock(GameLock& lock) { CallMember(kGameSpinLockLeave, &lock); }
 
 // Calls the gated routine from a thread other than the loading one until it
 // has run or `forMs` has passed; gives its run count.
