@@ -42,9 +42,9 @@ THISCALL_ENTRY _HavokHeapFreeHook, _FreeHavokBlock, 2
 // The form heap: allocate(size, alignment, flag).
 THISCALL_ENTRY _FormHeapAllocateHook, _AllocateFormBlock, 3
 
-// Loading waits: the event wait (no arguments, no result), the tracked call
-// (no arguments, one-byte result) and the spin-lock acquire (one ignored
-// argument).
+// Loading waits: the event wait (no arguments, the wait's result), the
+// tracked call (no arguments, one-byte result) and the spin-lock acquire
+// (one ignored argument).
 THISCALL_ENTRY _EventWaitHook, _WaitForGameEvent, 0
 THISCALL_ENTRY _TrackedCallHook, _CallTrackedRoutine, 0
 THISCALL_ENTRY _SpinLockEnterHook, _EnterGameSpinLock, 1

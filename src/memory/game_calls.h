@@ -13,6 +13,7 @@
 #pragma GCC diagnostic ignored "-Wattributes"
 using GameCall0 = uint32_t(__thiscall*)(void* object);
 using GameCall1 = uint32_t(__thiscall*)(void* object, uint32_t a);
+using GameCall2 = uint32_t(__thiscall*)(void* object, uint32_t a, uint32_t b);
 using GameCall3 = uint32_t(__thiscall*)(void* object, uint32_t a, uint32_t b, uint32_t c);
 using GameCall4 = uint32_t(__thiscall*)(void* object, uint32_t a, uint32_t b, uint32_t c, uint32_t d);
 #pragma GCC diagnostic pop

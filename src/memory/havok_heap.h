@@ -14,8 +14,9 @@ extern PatchSite HavokHeapFreeSite;
 
 extern "C" {
 // Game-facing entries (entries.S): allocate(size) on the allocator object,
-// returning the block; free(block, size), returning nothing. The allocator
-// object is ignored and the game's routines are never called.
+// returning the block; free(block, size), returning nothing. Allocation
+// never calls the game; a block that was not handed out here is freed by the
+// game's own routine, with the caller's allocator object and size.
 void HavokHeapAllocateHook();
 void HavokHeapFreeHook();
 

@@ -88,10 +88,11 @@ extern "C" void ReleaseHavokResource(void* resource, uint32_t argument) {
   }
   EnterRecursiveSpinLock(tableLock);
   void* displaced = nullptr;
-  // The entry is updated before the game's release runs, so a release that
-  // comes back here finds the table consistent. A resource the table cannot
-  // take is released at once rather than lost.
+  // A resource the table cannot take is released at once rather than lost.
   if (!Retain(name, resource, displaced)) displaced = resource;
-  if (displaced != nullptr) GameRelease(displaced, argument);
   LeaveRecursiveSpinLock(tableLock);
+  // The game's release may take game locks that a thread waiting for the
+  // table holds, so it runs outside the table's lock; the entry already
+  // holds its new resource.
+  if (displaced != nullptr) GameRelease(displaced, argument);
 }

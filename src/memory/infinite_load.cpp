@@ -42,15 +42,14 @@ DWORD AdmittedThreadId() {
 
 }  // namespace
 
-extern "C" void WaitForGameEvent(void* object) {
+// Answers the wait's result in EAX, as the game's routine leaves it.
+extern "C" DWORD WaitForGameEvent(void* object) {
   HANDLE event = GameField<HANDLE>(object, kEventHandleField);
-  if (GetCurrentThreadId() != WatchedThreadId()) {
-    WaitForSingleObject(event, INFINITE);
-    return;
-  }
+  if (GetCurrentThreadId() != WatchedThreadId()) return WaitForSingleObject(event, INFINITE);
   __atomic_exchange_n(&watchedThreadWaiting, 1, __ATOMIC_SEQ_CST);
-  WaitForSingleObject(event, INFINITE);
+  const DWORD result = WaitForSingleObject(event, INFINITE);
   __atomic_exchange_n(&watchedThreadWaiting, 0, __ATOMIC_SEQ_CST);
+  return result;
 }
 
 extern "C" bool GatedCallAllowed() {

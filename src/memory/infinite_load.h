@@ -31,14 +31,14 @@ extern PatchSite EventWaitSite;
 extern PatchSite TrackedCallSite;
 
 // Game-facing entries (entries.S), each on the game's object: the event
-// wait, the gated call, the tracked call (one-byte result) and the spin-lock
-// acquire (one ignored argument).
+// wait (the wait's result in EAX), the gated call, the tracked call
+// (one-byte result) and the spin-lock acquire (one ignored argument).
 void EventWaitHook();
 void GatedCallHook();
 void TrackedCallHook();
 void SpinLockEnterHook();
 
-void WaitForGameEvent(void* object);
+DWORD WaitForGameEvent(void* object);
 bool GatedCallAllowed();
 uint32_t CallTrackedRoutine(void* object);
 void EnterGameSpinLock(void* lock, uint32_t);

@@ -19,15 +19,16 @@ struct Naming {
 };
 
 // The resource as the release reads it (0x08, 0x0C) and as the stand-in's
-// release records it (0x10, 0x14). Each has its own naming object, so names
+// release uses it (0x10 to 0x18). Each has its own naming object, so names
 // are matched by their text.
 struct Resource {
   Resource(const char* name, uint32_t retainField) : retain(retainField) { naming.name = name; }
   uint32_t unused[2] = {};
   Naming** namingLink = &namingPointer;
   uint32_t retain;
-  uint32_t releasedWith = 0;
-  uint32_t releases = 0;
+  volatile uint32_t releasedWith = 0;  // recorded before the game lock is taken
+  volatile uint32_t releases = 0;
+  GameLock* lock = nullptr;
   Naming naming;
   Naming* namingPointer = &naming;
 };
@@ -58,6 +59,35 @@ TEST(HavokResources, ReleasesAreDeferredUntilTheNextOfTheSameName) {
   // What the table still holds is never released by the plug-in.
   host.Unload();
   EXPECT_EQ(third.releases + other.releases, 0u);
+}
+
+// A thread in the game's release of a displaced resource waits for a game
+// lock; its holder releases a resource of its own meanwhile, which displaces
+// one whose release needs that lock again. Both finish.
+TEST(HavokResources, GameReleasesRunOutsideTheTableLock) {
+  Host host;
+  ASSERT_NO_FATAL_FAILURE(StartGame(host, "[Memory]\ndoNotReleaseHavokResource=0\n"));
+  GameLock lock = {};
+  Resource kept("Ragdoll", 1), next("Ragdoll", 1), held("Cloth", 1), heldNext("Cloth", 1);
+  kept.lock = held.lock = &lock;
+  Release(kept, 1, kept);
+  Release(held, 1, held);
+
+  Event locked;
+  GameThread holder([&] {
+    EnterLock(lock);
+    locked.Set();
+    Eventually([&] { return kept.releasedWith == 2; }, kWaitLimitMs);
+    Release(heldNext, 3, held);
+    LeaveLock(lock);
+  });
+  GameThread releaser([&] {
+    if (locked.Wait()) Release(next, 2, kept);
+  });
+  EXPECT_TRUE(holder.Join());
+  EXPECT_TRUE(releaser.Join());
+  EXPECT_EQ(Released(kept.releases, held.releases), Released(1, 1));
+  EXPECT_EQ(held.releasedWith, 3u);
 }
 
 TEST(HavokResources, ReleasesAreSuppressedByTheKey) {

@@ -1,6 +1,10 @@
-// The Havok heap served by the aligned heap, and the form heap's failure log,
+// The Havok heap served by the aligned heap and handing foreign blocks back, and the form heap's failure log,
 // pass-through and larger-space jump, through the game's addresses.
 
+#include <malloc.h>
+
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "memory_support.h"
@@ -48,6 +52,87 @@ TEST(HavokHeap, BlocksComeFromTheAlignedHeapUntilShutDown) {
   CallMember(kGameHavokFree, allocator, {kHavokArena, 64});
   EXPECT_EQ(GameGlobal<uint32_t>(kHavokGameAllocations), 1u);
   EXPECT_EQ(GameGlobal<uint32_t>(kHavokGameFrees), 1u);
+}
+
+// {allocator, block, size} of the game's last free.
+std::vector<uint32_t> LastGameFree() {
+  const auto* record = &GameGlobal<uint32_t>(kHavokGameLastFree);
+  return {record, record + 3};
+}
+
+// Game blocks from before the redirection, freed after it, go back to the
+// game's free routine with the caller's allocator and size, whatever lies
+// before them: a live heap block's address, or a page that cannot be read.
+// The hook's own blocks never reach it. The case runs under Wine's heap
+// checks (CMakeLists.txt), which flag a live block freed behind its owner.
+TEST(HavokHeap, EveryBlockGoesBackToTheAllocatorThatHandedItOut) {
+  PlaceGameMemory();
+  const uint32_t allocator[4] = {};
+  const auto allocatorAddress = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(allocator));
+  void* live = std::malloc(48);
+  const uint32_t first = CallMember(kGameHavokAllocate, allocator, {32});
+  const uint32_t second = CallMember(kGameHavokAllocate, allocator, {32});
+  GameGlobal<void*>(second - 4) = live;
+  auto* pages =
+      static_cast<uint8_t*>(VirtualAlloc(nullptr, 0x2000, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  DWORD old;
+  ASSERT_TRUE(VirtualProtect(pages, 0x1000, PAGE_NOACCESS, &old));
+  const auto pageStart = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pages + 0x1000));
+
+  Host host;
+  ASSERT_NO_FATAL_FAILURE(StartGame(host, nullptr));
+  const uint32_t own = CallMember(kGameHavokAllocate, allocator, {32});
+  uint32_t gameFrees = 0;
+  for (uint32_t block : {second, own, pageStart, first, pageStart + 4}) {
+    const bool game = block != own;
+    CallMember(kGameHavokFree, allocator, {block, 24});
+    EXPECT_EQ(GameGlobal<uint32_t>(kHavokGameFrees), gameFrees += game) << std::hex << block;
+    if (game) {
+      EXPECT_EQ(LastGameFree(), (std::vector<uint32_t>{allocatorAddress, block, 24})) << std::hex << block;
+    }
+  }
+  EXPECT_TRUE(HeapValidate(reinterpret_cast<HANDLE>(_get_heap_handle()), 0, live));
+  std::free(live);
+  VirtualFree(pages, 0, MEM_RELEASE);
+}
+
+constexpr uintptr_t kTwoGigabytes = 0x80000000u;
+
+// Reserves every free range below 2 GiB, so that large blocks come from above
+// (the test program is large-address aware); gives the reservations.
+std::vector<void*> TakeLowMemory() {
+  std::vector<void*> taken;
+  MEMORY_BASIC_INFORMATION region;
+  for (uintptr_t at = 0x10000;
+       at < kTwoGigabytes && VirtualQuery(reinterpret_cast<void*>(at), &region, sizeof region);
+       at = reinterpret_cast<uintptr_t>(region.BaseAddress) + region.RegionSize) {
+    const uintptr_t begin = (at + 0xFFFF) & ~uintptr_t{0xFFFF};
+    const uintptr_t end = std::min<uintptr_t>(at + region.RegionSize, kTwoGigabytes);
+    if (region.State == MEM_FREE && end > begin)
+      taken.push_back(VirtualAlloc(reinterpret_cast<void*>(begin), end - begin, MEM_RESERVE, PAGE_NOACCESS));
+  }
+  return taken;
+}
+
+TEST(HavokHeap, BlocksAboveTwoGigabytesAreKeptAndWarnedAboutSparingly) {
+  Host host;
+  ASSERT_NO_FATAL_FAILURE(StartGame(host, nullptr));
+  const uint32_t allocator[4] = {};
+  const std::vector<void*> taken = TakeLowMemory();
+  for (int i = 0; i < 300; ++i) {
+    const uint32_t block = CallMember(kGameHavokAllocate, allocator, {1 << 20});
+    ASSERT_GE(block, kTwoGigabytes);
+    EXPECT_EQ(block % 16, 0u);
+    CallMember(kGameHavokFree, allocator, {block, 1 << 20});
+  }
+  for (void* reservation : taken) VirtualFree(reservation, 0, MEM_RELEASE);
+  std::vector<std::string> warnings;
+  for (const std::string& line : LogWithoutTimes())
+    if (line.find("> 2gb") != std::string::npos) warnings.push_back(line);
+  ASSERT_FALSE(warnings.empty());
+  EXPECT_EQ(warnings[0], "WARNING: havok in skyrim doesn't support address > 2gb");
+  EXPECT_LE(warnings.size(), 3u);
+  EXPECT_EQ(GameGlobal<uint32_t>(kHavokGameFrees), 0u);
 }
 
 // The stand-in form heap: {next, end, last flag}.

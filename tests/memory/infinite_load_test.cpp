@@ -29,10 +29,6 @@ struct WaitObject {
   uint32_t unused[0x30 / 4];
   HANDLE event;
 };
-struct GameLock {
-  volatile LONG owner;
-  volatile LONG count;
-};
 
 // The tracked routine's object {vtable, lock}: it runs `work`, its first
 // virtual function, inside the lock.
@@ -46,8 +42,6 @@ struct TrackedObject {
 bool CallTracked(TrackedObject& object) {
   return static_cast<uint8_t>(CallMember(kGameTrackedCall, &object));
 }
-void EnterLock(GameLock& lock) { CallMember(kGameSpinLockEnter, &lock, {0}); }
-void LeaveLock(GameLock& lock) { CallMember(kGameSpinLockLeave, &lock); }
 
 // Calls the gated routine from a thread other than the loading one until it
 // has run or `forMs` has passed; gives its run count.
@@ -67,17 +61,21 @@ TEST(InfiniteLoad, GatedRoutineRunsOnlyWhileTheWatchedThreadWaits) {
   uint32_t runs = 0;
   EXPECT_EQ(GatedRunsFromAnotherThread(runs, 0), 0u);
 
-  // Another thread blocked in the same wait does not open the gate.
+  // Another thread blocked in the same wait does not open the gate. Every
+  // wait answers its result, as the game's routine does (a wait without a
+  // handle fails).
   Event otherEvent, watchedEvent;
-  WaitObject otherWait = {}, watchedWait = {};
+  WaitObject otherWait = {}, watchedWait = {}, noWait = {};
   otherWait.event = otherEvent.handle;
   watchedWait.event = watchedEvent.handle;
-  GameThread other([&] { CallMember(kGameEventWait, &otherWait); });
+  std::vector<uint32_t> results;
+  GameThread other([&] { results.push_back(CallMember(kGameEventWait, &otherWait)); });
   EXPECT_EQ(GatedRunsFromAnotherThread(runs, 200), 0u);
 
   GameThread watcher([&] {
     watched.threadId = GetCurrentThreadId();
-    CallMember(kGameEventWait, &watchedWait);
+    results.push_back(CallMember(kGameEventWait, &noWait));
+    results.push_back(CallMember(kGameEventWait, &watchedWait));
   });
   EXPECT_EQ(GatedRunsFromAnotherThread(runs, kWaitLimitMs), 1u);
   // Never on the thread that loaded the plug-in.
@@ -88,6 +86,8 @@ TEST(InfiniteLoad, GatedRoutineRunsOnlyWhileTheWatchedThreadWaits) {
   EXPECT_TRUE(watcher.Join());
   EXPECT_EQ(GatedRunsFromAnotherThread(runs, 0), 1u);
   otherEvent.Set();
+  EXPECT_TRUE(other.Join());
+  EXPECT_EQ(results, (std::vector<uint32_t>{WAIT_FAILED, WAIT_OBJECT_0, WAIT_OBJECT_0}));
 
   // A null link names no thread: the wait is a plain one.
   root.holder = nullptr;

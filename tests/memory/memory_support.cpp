@@ -31,6 +31,9 @@ std::vector<std::string> LogWithoutTimes() {
   return lines;
 }
 
+void EnterLock(GameLock& lock) { CallMember(standin::kGameSpinLockEnter, &lock, {0}); }
+void LeaveLock(GameLock& lock) { CallMember(standin::kGameSpinLockLeave, &lock); }
+
 bool JumpsIntoPlugin(uint32_t address, HMODULE plugin) {
   const auto* at = reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(address));
   int32_t displacement;

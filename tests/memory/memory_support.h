@@ -27,6 +27,15 @@ std::vector<std::string> LogWithoutTimes();
 // True when the five bytes at `address` are a jump into the plug-in.
 bool JumpsIntoPlugin(uint32_t address, HMODULE plugin);
 
+// A game lock {owner thread id, count}, entered and left through the game's
+// routines (the enter redirected while the loading fix is on).
+struct GameLock {
+  volatile LONG owner;
+  volatile LONG count;
+};
+void EnterLock(GameLock& lock);
+void LeaveLock(GameLock& lock);
+
 constexpr DWORD kWaitLimitMs = 5000;
 // Polls `condition` until it holds or `limitMs` passes.
 bool Eventually(const std::function<bool()>& condition, DWORD limitMs);

@@ -19,6 +19,7 @@
 #define HAVOK_GAME_FREES 0x1bf0018
 #define EMPTY_OBJECT_CONSTRUCTIONS 0x1bf0020
 #define EMPTY_OBJECT_DESTROYED 0x1bf0024
+#define HAVOK_GAME_LAST_FREE 0x1bf0030
 // The thread id in the thread's information block.
 #define TEB_THREAD_ID 0x24
 
@@ -260,13 +261,28 @@ ROUTINE GameTrackedCall
 END_ROUTINE GameTrackedCall
 
 // void release(uint32_t argument) on a resource: records the argument at
-// 0x10 and counts the releases at 0x14.
+// 0x10, then inside the game lock that 0x18 points to (none when null)
+// counts the releases at 0x14.
 ROUTINE GameResourceRelease
     push ebp
     mov ebp, esp
+    push esi
+    mov esi, ecx
     mov eax, [ebp + 8]
-    mov [ecx + 0x10], eax
-    lock inc dword ptr [ecx + 0x14]
+    mov [esi + 0x10], eax
+    mov ecx, [esi + 0x18]
+    test ecx, ecx
+    jz 1f
+    push 0
+    mov eax, GAME_SPIN_LOCK_ENTER
+    call eax
+1:  lock inc dword ptr [esi + 0x14]
+    mov ecx, [esi + 0x18]
+    test ecx, ecx
+    jz 2f
+    mov eax, GAME_SPIN_LOCK_LEAVE
+    call eax
+2:  pop esi
     pop ebp
     ret 4
 END_ROUTINE GameResourceRelease
@@ -319,10 +335,16 @@ ROUTINE GameHavokAllocate
     ret 4
 END_ROUTINE GameHavokAllocate
 
-// void free(void* block, int32_t size) on the allocator: counted.
+// void free(void* block, int32_t size) on the allocator: counted; the last
+// allocator, block and size are recorded.
 ROUTINE GameHavokFree
     push ebp
     mov ebp, esp
+    mov [HAVOK_GAME_LAST_FREE], ecx
+    mov eax, [ebp + 8]
+    mov [HAVOK_GAME_LAST_FREE + 4], eax
+    mov eax, [ebp + 12]
+    mov [HAVOK_GAME_LAST_FREE + 8], eax
     lock inc dword ptr [HAVOK_GAME_FREES]
     pop ebp
     ret 8

@@ -21,7 +21,7 @@ constexpr uint32_t kGameEmptyObjectDestroy = 0xa511b0;
 constexpr uint32_t kGameEmptyObjectConstruct = 0xa511c0;
 constexpr uint32_t kGameEventWait = 0xaf8630;        // waits on the handle at offset 0x30
 constexpr uint32_t kGameTrackedCall = 0xaf8ef0;      // on {vtable, lock}: lock, first virtual, unlock
-constexpr uint32_t kGameResourceRelease = 0xbaad80;  // (argument) on a resource
+constexpr uint32_t kGameResourceRelease = 0xbaad80;  // (argument) on a resource, inside its game lock
 constexpr uint32_t kGameResourceLocked2 = 0xbae260;  // (float, a, b, c) on {vtable, fields}
 constexpr uint32_t kGameResourceLocked1 = 0xbc0490;  // first virtual of the object
 constexpr uint32_t kGameHavokAllocate = 0xe3a260;    // (size) on the allocator
@@ -38,6 +38,7 @@ constexpr uint32_t kHavokGameAllocations = 0x1bf0014;
 constexpr uint32_t kHavokGameFrees = 0x1bf0018;
 constexpr uint32_t kEmptyObjectConstructions = 0x1bf0020;
 constexpr uint32_t kEmptyObjectDestroyed = 0x1bf0024;  // the object last destroyed
+constexpr uint32_t kHavokGameLastFree = 0x1bf0030;     // {allocator, block, size} of the last game free
 constexpr uint32_t kHavokArena = 0x1bf1000;
 
 // Copies the routines to their addresses and sets up the records.
