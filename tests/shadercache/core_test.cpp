@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "shadercache/cache_files.h"
 #include "plugin/guarded_call.h"
+#include "shadercache/cache_files.h"
 #include "standin/standin.h"
 
 namespace {
@@ -79,7 +79,7 @@ TEST(FaultGuard, ReturnsAndRecoversWithTheCallersState) {
 }
 
 // The log stays in the working folder while the game folder loses data\skse.
-TEST(CacheDirectory, MissingParentIsLoggedAndWritesFailQuietly) {
+TEST(CacheDirectory, MissingParentIsWarnedAndLeavesTheCacheUnused) {
   const std::string game = standin::GameFolder();
   for (const char* sub : {"\\work", "\\work\\data", "\\work\\data\\skse", "\\work\\data\\skse\\plugins"})
     ASSERT_TRUE(CreateDirectoryA((game + sub).c_str(), nullptr));
@@ -93,9 +93,8 @@ TEST(CacheDirectory, MissingParentIsLoggedAndWritesFailQuietly) {
   std::vector<std::string> log;
   for (const auto& line : standin::ReadLogLines()) log.push_back(standin::WithoutTime(line));
   EXPECT_EQ(log, std::vector<std::string>(
-                     {"INFO: Cannot create directory for cache : 3", "INFO: shader cache dir " + folder}));
-  WriteCacheFile(L"0123", "object");
-  EXPECT_EQ(ReadCacheFile(L"0123"), "");
+                     {"WARNING: Cannot create directory for cache : 3", "INFO: shader cache dir " + folder}));
+  EXPECT_FALSE(ShaderCacheDirUsable);
 }
 
 }  // namespace
