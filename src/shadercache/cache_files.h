@@ -2,7 +2,8 @@
 
 // The cache directory beside the game and the cache files in it. A cache
 // file holds exactly one compiled effect object, nothing before or after it,
-// and is named by its cache name (see cache_key.h).
+// and is named by its cache name (see cache_key.h). Files appear complete or
+// not at all: each is written under a temporary name and then put in place.
 
 #include <cstdio>
 #include <string>
@@ -12,17 +13,26 @@
 // "<game folder>\data\skse\shader caches"; empty until InitShaderCacheDir.
 extern std::wstring ShaderCacheDir;
 
+// Whether InitShaderCacheDir found the directory in place and short enough
+// for cache file paths; written once at process attach.
+extern bool ShaderCacheDirUsable;
+
 // Sets ShaderCacheDir from the game executable's folder and creates the
-// directory (its last level only), logging the outcome.
+// directory (its last level only), logging the outcome; a directory that
+// cannot serve is logged as a warning and leaves ShaderCacheDirUsable false.
 void InitShaderCacheDir();
 
 // The bytes of the named cache file; empty when it is missing, cannot be
 // opened or read, or is empty.
 ByteString ReadCacheFile(const std::wstring& name);
 
-// Creates or replaces the named cache file; silently does nothing when it
-// cannot be opened.
-void WriteCacheFile(const std::wstring& name, const ByteString& bytes);
+// Creates or replaces the named cache file in one step; false when it could
+// not, and then no file of this write is left behind. The first failure of
+// a run is logged as a warning with its reason.
+bool WriteCacheFile(const std::wstring& name, const ByteString& bytes);
+
+// Deletes the named cache file, if it is there.
+void RemoveCacheFile(const std::wstring& name);
 
 // Reads an open file from its start to its end; false when its size cannot
 // be taken. A file that shrinks meanwhile gives the bytes actually read.

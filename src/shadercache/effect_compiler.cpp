@@ -3,6 +3,8 @@
 #include <d3dcompiler.h>
 #include <windows.h>
 
+#include "plugin/log.h"
+
 namespace {
 
 constexpr char kCompilerLibrary[] = "D3DCOMPILER_47.dll";
@@ -12,11 +14,22 @@ constexpr char kEffectTarget[] = "fx_2_0";
 static_assert(sizeof(D3D_SHADER_MACRO) == sizeof(D3DXMACRO));
 
 // Bound on first use rather than imported: without the compiler the plug-in
-// still loads, and cached effects still load.
+// still loads, and D3DX still creates every effect.
 pD3DCompile BindCompiler() {
   HMODULE compiler = LoadLibraryExA(kCompilerLibrary, nullptr, 0);
-  if (compiler == nullptr) return nullptr;
-  return reinterpret_cast<pD3DCompile>(reinterpret_cast<void*>(GetProcAddress(compiler, "D3DCompile")));
+  const auto compile =
+      compiler == nullptr
+          ? nullptr
+          : reinterpret_cast<pD3DCompile>(reinterpret_cast<void*>(GetProcAddress(compiler, "D3DCompile")));
+  if (compile == nullptr)
+    LogLine(GetLog(), LogWarning, "No D3DCompile in %s: effects are left to D3DX, uncached",
+            kCompilerLibrary);
+  return compile;
+}
+
+pD3DCompile Compiler() {
+  static const pD3DCompile compile = BindCompiler();
+  return compile;
 }
 
 // Releases a blob on every way out.
@@ -29,10 +42,12 @@ struct BlobReference {
 
 }  // namespace
 
+bool CompilerAvailable() { return Compiler() != nullptr; }
+
 HRESULT CompileEffect(const void* source, uint32_t length, const D3DXMACRO* macros, ID3DXInclude* include,
                       ByteString& compiled) {
   compiled.clear();
-  static const pD3DCompile compile = BindCompiler();
+  const pD3DCompile compile = Compiler();
   if (compile == nullptr) return E_FAIL;
 
   BlobReference code, errors;

@@ -1,18 +1,19 @@
-// The two replacements of D3DX's effect creation and the lookup-or-compile
-// step they share. A hit or a fresh compile is tried on D3DXCreateEffect;
-// anything short of success there ends in D3DX with the caller's arguments.
+// The two replacements of D3DX's effect creation and the cached path they
+// share. A hit or a fresh compile is tried on D3DXCreateEffect; anything
+// short of success there ends in D3DX with the caller's arguments.
 
 #include <share.h>
 
 #include <cstdio>
 #include <memory>
 
+#include "plugin/guarded_call.h"
 #include "plugin/log.h"
 #include "shadercache/cache_files.h"
 #include "shadercache/cache_key.h"
 #include "shadercache/effect_compiler.h"
-#include "plugin/guarded_call.h"
 #include "shadercache/fenced_bytes.h"
+#include "shadercache/refused_sources.h"
 #include "shadercache/shader_cache.h"
 
 namespace {
@@ -28,24 +29,6 @@ CreateEffectFunction CreateEffectThroughSite() {
 
 CreateEffectFromFileAFunction CreateEffectFromFileAThroughSite() {
   return reinterpret_cast<CreateEffectFromFileAFunction>(CreateEffectFromFileASite);
-}
-
-// The lookup-or-compile step. Result 0: `compiled` holds an effect object to
-// try (read from the cache, or compiled and then written to it); otherwise
-// the compiler's failure, and nothing is written.
-HRESULT GetCompiledEffect(const void* source, uint32_t length, const char* displayName,
-                          const D3DXMACRO* macros, ID3DXInclude* include, ByteString& compiled) {
-  const std::wstring name = MakeCacheName(source, length, reinterpret_cast<const EffectMacro*>(macros));
-  compiled = ReadCacheFile(name);
-  if (!compiled.empty()) {
-    LogLine(GetLog(), LogInfo, "shader cache hint! %s", displayName);
-    return S_OK;
-  }
-  LogLine(GetLog(), LogInfo, "shader cache miss! %s", displayName);
-  const HRESULT result = CompileEffect(source, length, macros, include, compiled);
-  if (FAILED(result)) return result;
-  WriteCacheFile(name, compiled);
-  return S_OK;
 }
 
 struct CompiledCreation {
@@ -73,7 +56,12 @@ void CreateFromCompiledBody(void* context) {
 // and the call runs guarded, so that such a read ends the attempt. After a
 // failure no error buffer of this attempt is left in the caller's slot; a
 // value that D3DX did not put there is never released.
-bool CreateFromCompiled(CompiledCreation& creation, const char* displayName) {
+bool CreateFromCompiled(CompiledCreation& creation, const ByteString& compiled, const char* displayName,
+                        bool fromCache) {
+  const FencedBytes fenced(compiled);
+  if (fenced.data == nullptr) return false;
+  creation.compiled = fenced.data;
+  creation.size = static_cast<UINT>(compiled.size());
   ID3DXBuffer* const errorsBefore = creation.errors != nullptr ? *creation.errors : nullptr;
   const uint32_t fault = GuardedCall(CreateFromCompiledBody, &creation);
   if (fault != 0) {
@@ -82,6 +70,9 @@ bool CreateFromCompiled(CompiledCreation& creation, const char* displayName) {
     return false;
   }
   if (SUCCEEDED(creation.result)) return true;
+  if (fromCache)
+    LogLine(GetLog(), LogWarning, "shader cache object refused %08X! %s",
+            static_cast<unsigned>(creation.result), displayName);
   if (creation.errors != nullptr && *creation.errors != nullptr && *creation.errors != errorsBefore) {
     (*creation.errors)->Release();
     *creation.errors = nullptr;
@@ -89,19 +80,43 @@ bool CreateFromCompiled(CompiledCreation& creation, const char* displayName) {
   return false;
 }
 
+// Whether the cached path can serve at all: a folder for the cache files
+// and a compiler for the misses.
+bool CacheReady() { return ShaderCacheDirUsable && CompilerAvailable(); }
+
 // Whether the cached path created the effect; `result` is then the answer.
+// A cached object is tried first. A miss, or a cached object that fails,
+// is compiled afresh, and a fresh object is written to the cache only once
+// it has created the effect; a cached object that fails and is not replaced
+// is deleted, so that damage costs one creation, not every one. A source
+// that does not compile is not compiled again in this run.
 bool CreateCached(IDirect3DDevice9* device, const void* source, uint32_t length, const char* displayName,
                   const D3DXMACRO* macros, ID3DXInclude* include, ID3DXEffectPool* pool, ID3DXEffect** effect,
                   ID3DXBuffer** errors, HRESULT& result) {
-  ByteString compiled;
-  if (FAILED(GetCompiledEffect(source, length, displayName, macros, include, compiled))) return false;
-  const FencedBytes fenced(compiled);
-  if (fenced.data == nullptr) return false;
-  CompiledCreation creation = {
-      device, fenced.data, static_cast<UINT>(compiled.size()), macros, include, pool, effect, errors, E_FAIL};
-  if (!CreateFromCompiled(creation, displayName)) return false;
-  result = creation.result;
-  return true;
+  const std::wstring name = MakeCacheName(source, length, reinterpret_cast<const EffectMacro*>(macros));
+  if (IsRefusedSource(name)) return false;
+  CompiledCreation creation = {device, nullptr, 0, macros, include, pool, effect, errors, E_FAIL};
+  const ByteString cached = ReadCacheFile(name);
+  if (!cached.empty()) {
+    LogLine(GetLog(), LogInfo, "shader cache hint! %s", displayName);
+    if (CreateFromCompiled(creation, cached, displayName, true)) {
+      result = creation.result;
+      return true;
+    }
+  } else {
+    LogLine(GetLog(), LogInfo, "shader cache miss! %s", displayName);
+  }
+
+  ByteString fresh;
+  if (FAILED(CompileEffect(source, length, macros, include, fresh))) {
+    RememberRefusedSource(name);
+  } else if (fresh != cached && CreateFromCompiled(creation, fresh, displayName, false)) {
+    WriteCacheFile(name, fresh);
+    result = creation.result;
+    return true;
+  }
+  if (!cached.empty()) RemoveCacheFile(name);
+  return false;
 }
 
 using FileHandle = std::unique_ptr<FILE, decltype(&std::fclose)>;
@@ -112,7 +127,7 @@ using FileHandle = std::unique_ptr<FILE, decltype(&std::fclose)>;
 HRESULT WINAPI CacheCreateEffect(IDirect3DDevice9* device, const void* source, UINT length,
                                  const D3DXMACRO* macros, ID3DXInclude* include, DWORD flags,
                                  ID3DXEffectPool* pool, ID3DXEffect** effect, ID3DXBuffer** errors) {
-  if (source != nullptr) {
+  if (source != nullptr && CacheReady()) {
     try {
       HRESULT result;
       if (CreateCached(device, source, length, "", macros, include, pool, effect, errors, result))
@@ -128,7 +143,7 @@ HRESULT WINAPI CacheCreateEffect(IDirect3DDevice9* device, const void* source, U
 HRESULT WINAPI CacheCreateEffectFromFileA(IDirect3DDevice9* device, const char* fileName,
                                           const D3DXMACRO* macros, ID3DXInclude* include, DWORD flags,
                                           ID3DXEffectPool* pool, ID3DXEffect** effect, ID3DXBuffer** errors) {
-  if (fileName != nullptr && CreateEffectSite != nullptr) {
+  if (fileName != nullptr && CreateEffectSite != nullptr && CacheReady()) {
     try {
       ByteString source;
       const FileHandle file(_fsopen(fileName, "rb", _SH_DENYNO), &std::fclose);

@@ -1,98 +1,125 @@
 #include "shadercache/sha256.h"
 
-#include <cstdint>
 #include <cstring>
+
+#include "shadercache/sha256_constants.h"
+#include "simd/cpu_features.h"
 
 namespace {
 
 constexpr size_t kBlockBytes = 64;
 constexpr size_t kLengthBytes = 8;
 
-constexpr uint32_t kRoundConstants[64] = {
-    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
-    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
-    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
-    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
-    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
-    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
-    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
-    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2,
-};
-
 constexpr uint32_t kInitialState[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
                                        0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
 
-uint32_t RotateRight(uint32_t value, int count) { return (value >> count) | (value << (32 - count)); }
+inline uint32_t RotateRight(uint32_t value, int count) { return (value >> count) | (value << (32 - count)); }
 
-uint32_t LoadBigEndian(const unsigned char* bytes) {
-  return static_cast<uint32_t>(bytes[0]) << 24 | static_cast<uint32_t>(bytes[1]) << 16 |
-         static_cast<uint32_t>(bytes[2]) << 8 | static_cast<uint32_t>(bytes[3]);
+inline uint32_t LoadBigEndian(const unsigned char* bytes) {
+  uint32_t word;
+  std::memcpy(&word, bytes, sizeof word);
+  return __builtin_bswap32(word);
 }
 
-void ProcessBlock(uint32_t state[8], const unsigned char* block) {
-  uint32_t schedule[64];
-  for (int i = 0; i < 16; ++i) schedule[i] = LoadBigEndian(block + 4 * i);
-  for (int i = 16; i < 64; ++i) {
-    const uint32_t s0 =
-        RotateRight(schedule[i - 15], 7) ^ RotateRight(schedule[i - 15], 18) ^ (schedule[i - 15] >> 3);
-    const uint32_t s1 =
-        RotateRight(schedule[i - 2], 17) ^ RotateRight(schedule[i - 2], 19) ^ (schedule[i - 2] >> 10);
-    schedule[i] = schedule[i - 16] + s0 + schedule[i - 7] + s1;
-  }
+inline uint32_t SmallSigma0(uint32_t x) { return RotateRight(x, 7) ^ RotateRight(x, 18) ^ (x >> 3); }
+inline uint32_t SmallSigma1(uint32_t x) { return RotateRight(x, 17) ^ RotateRight(x, 19) ^ (x >> 10); }
 
-  uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
-  uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
-  for (int i = 0; i < 64; ++i) {
-    const uint32_t sum1 = RotateRight(e, 6) ^ RotateRight(e, 11) ^ RotateRight(e, 25);
-    const uint32_t choice = (e & f) ^ (~e & g);
-    const uint32_t t1 = h + sum1 + choice + kRoundConstants[i] + schedule[i];
-    const uint32_t sum0 = RotateRight(a, 2) ^ RotateRight(a, 13) ^ RotateRight(a, 22);
-    const uint32_t majority = (a & b) ^ (a & c) ^ (b & c);
-    const uint32_t t2 = sum0 + majority;
-    h = g;
-    g = f;
-    f = e;
-    e = d + t1;
-    d = c;
-    c = b;
-    b = a;
-    a = t1 + t2;
-  }
-  state[0] += a;
-  state[1] += b;
-  state[2] += c;
-  state[3] += d;
-  state[4] += e;
-  state[5] += f;
-  state[6] += g;
-  state[7] += h;
+// One round with the working variables named in place: the callers rotate
+// the names instead of moving eight values each round. `word` already holds
+// the round constant added to the message word. The majority is taken as
+// b ^ ((a ^ b) & (b ^ c)): this round's a ^ b is the next round's b ^ c, so
+// the callers alternate two slots for it, and c is not needed.
+inline void Round(uint32_t a, uint32_t b, uint32_t& d, uint32_t e, uint32_t f, uint32_t g, uint32_t& h,
+                  uint32_t word, uint32_t& bc, uint32_t& ab) {
+  h += word + (g ^ (e & (f ^ g))) + (RotateRight(e, 6) ^ RotateRight(e, 11) ^ RotateRight(e, 25));
+  d += h;
+  ab = a ^ b;
+  h += (RotateRight(a, 2) ^ RotateRight(a, 13) ^ RotateRight(a, 22)) + (b ^ (ab & bc));
+}
+
+// Message word `i` of a group of sixteen, plus its round constant. The ring
+// holds the last sixteen words; from the second group on each word is first
+// advanced by the message schedule.
+template <int i, bool kSchedule>
+inline uint32_t Word(uint32_t w[16], const uint32_t* k) {
+  if (kSchedule) w[i] += SmallSigma1(w[(i + 14) & 15]) + w[(i + 9) & 15] + SmallSigma0(w[(i + 1) & 15]);
+  return w[i] + k[i];
+}
+
+template <bool kSchedule>
+inline void SixteenRounds(uint32_t v[8], uint32_t w[16], const uint32_t* k) {
+  uint32_t a = v[0], b = v[1], c = v[2], d = v[3], e = v[4], f = v[5], g = v[6], h = v[7];
+  uint32_t x = b ^ c, y;
+  Round(a, b, d, e, f, g, h, Word<0, kSchedule>(w, k), x, y);
+  Round(h, a, c, d, e, f, g, Word<1, kSchedule>(w, k), y, x);
+  Round(g, h, b, c, d, e, f, Word<2, kSchedule>(w, k), x, y);
+  Round(f, g, a, b, c, d, e, Word<3, kSchedule>(w, k), y, x);
+  Round(e, f, h, a, b, c, d, Word<4, kSchedule>(w, k), x, y);
+  Round(d, e, g, h, a, b, c, Word<5, kSchedule>(w, k), y, x);
+  Round(c, d, f, g, h, a, b, Word<6, kSchedule>(w, k), x, y);
+  Round(b, c, e, f, g, h, a, Word<7, kSchedule>(w, k), y, x);
+  Round(a, b, d, e, f, g, h, Word<8, kSchedule>(w, k), x, y);
+  Round(h, a, c, d, e, f, g, Word<9, kSchedule>(w, k), y, x);
+  Round(g, h, b, c, d, e, f, Word<10, kSchedule>(w, k), x, y);
+  Round(f, g, a, b, c, d, e, Word<11, kSchedule>(w, k), y, x);
+  Round(e, f, h, a, b, c, d, Word<12, kSchedule>(w, k), x, y);
+  Round(d, e, g, h, a, b, c, Word<13, kSchedule>(w, k), y, x);
+  Round(c, d, f, g, h, a, b, Word<14, kSchedule>(w, k), x, y);
+  Round(b, c, e, f, g, h, a, Word<15, kSchedule>(w, k), y, x);
+  v[0] = a, v[1] = b, v[2] = c, v[3] = d, v[4] = e, v[5] = f, v[6] = g, v[7] = h;
+}
+
+Sha256BlockFunction ChosenBlockFunction() {
+  const CpuFeatureRecord features = DetectCpuFeatures(ExecuteCpuid);
+  return Sha256ExtensionsUsable(features.leaf1Ecx, features.leaf7Ebx) ? Sha256BlocksExtensions
+                                                                      : Sha256BlocksPortable;
 }
 
 }  // namespace
 
-std::string Sha256Digest(std::string message) {
+void Sha256BlocksPortable(uint32_t state[8], const unsigned char* blocks, size_t count) {
+  for (; count != 0; --count, blocks += kBlockBytes) {
+    uint32_t w[16], v[8];
+    for (int i = 0; i < 16; ++i) w[i] = LoadBigEndian(blocks + 4 * i);
+    std::memcpy(v, state, sizeof v);
+    SixteenRounds<false>(v, w, kSha256RoundConstants);
+    for (int group = 1; group < 4; ++group) SixteenRounds<true>(v, w, kSha256RoundConstants + 16 * group);
+    for (int i = 0; i < 8; ++i) state[i] += v[i];
+  }
+}
+
+bool Sha256ExtensionsUsable(uint32_t leaf1Ecx, uint32_t leaf7Ebx) {
+  return (leaf7Ebx & kCpuSha) != 0 && (leaf1Ecx & kCpuSsse3) != 0 && (leaf1Ecx & kCpuSse41) != 0;
+}
+
+std::string Sha256DigestWith(Sha256BlockFunction blocks, const std::string& message) {
   uint32_t state[8];
   std::memcpy(state, kInitialState, sizeof state);
 
   const auto* bytes = reinterpret_cast<const unsigned char*>(message.data());
-  const size_t whole = message.size() - message.size() % kBlockBytes;
-  for (size_t offset = 0; offset < whole; offset += kBlockBytes) ProcessBlock(state, bytes + offset);
+  const size_t whole = message.size() / kBlockBytes;
+  blocks(state, bytes, whole);
 
   // The rest of the message, the 0x80 marker, zeros and the bit length fill
   // one or two final blocks.
   unsigned char tail[2 * kBlockBytes] = {};
-  const size_t rest = message.size() - whole;
-  std::memcpy(tail, bytes + whole, rest);
+  const size_t rest = message.size() - whole * kBlockBytes;
+  std::memcpy(tail, bytes + whole * kBlockBytes, rest);
   tail[rest] = 0x80;
   const size_t tailBytes = rest + 1 + kLengthBytes <= kBlockBytes ? kBlockBytes : 2 * kBlockBytes;
   const uint64_t bitLength = static_cast<uint64_t>(message.size()) * 8;
   for (size_t i = 0; i < kLengthBytes; ++i)
     tail[tailBytes - 1 - i] = static_cast<unsigned char>(bitLength >> (8 * i));
-  for (size_t offset = 0; offset < tailBytes; offset += kBlockBytes) ProcessBlock(state, tail + offset);
+  blocks(state, tail, tailBytes / kBlockBytes);
 
   std::string digest(32, '\0');
   for (size_t i = 0; i < 8; ++i) {
     for (size_t j = 0; j < 4; ++j) digest[4 * i + j] = static_cast<char>(state[i] >> (24 - 8 * j));
   }
   return digest;
+}
+
+std::string Sha256Digest(std::string message) {
+  static const Sha256BlockFunction blocks = ChosenBlockFunction();
+  return Sha256DigestWith(blocks, message);
 }

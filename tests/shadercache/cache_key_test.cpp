@@ -1,5 +1,6 @@
-// SHA-256 against the FIPS 180 test vectors (and sha256sum where it exists),
-// and the cache key text and name built from macros and source bytes.
+// SHA-256 against the FIPS 180 test vectors (and sha256sum where it exists)
+// through every block function the processor runs, and the cache key text
+// and name built from macros and source bytes.
 
 #include "shadercache/cache_key.h"
 
@@ -7,8 +8,10 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "shadercache/sha256.h"
+#include "simd/cpu_features.h"
 
 namespace {
 
@@ -17,7 +20,24 @@ std::string Hex(const std::string& bytes) {
   return std::string(wide.begin(), wide.end());
 }
 
-std::string Sha256Hex(const std::string& message) { return Hex(Sha256Digest(message)); }
+// The block functions this processor runs, and the one the digest picks.
+std::vector<Sha256BlockFunction> BlockFunctions() {
+  std::vector<Sha256BlockFunction> functions = {Sha256BlocksPortable};
+  const CpuFeatureRecord features = DetectCpuFeatures(ExecuteCpuid);
+  if (Sha256ExtensionsUsable(features.leaf1Ecx, features.leaf7Ebx))
+    functions.push_back(Sha256BlocksExtensions);
+  else
+    std::printf("No SHA extensions here: the portable blocks only\n");
+  return functions;
+}
+
+// The same digest from every block function and from Sha256Digest.
+std::string Sha256Hex(const std::string& message) {
+  static const std::vector<Sha256BlockFunction> functions = BlockFunctions();
+  const std::string digest = Sha256Digest(message);
+  for (Sha256BlockFunction blocks : functions) EXPECT_EQ(Hex(Sha256DigestWith(blocks, message)), Hex(digest));
+  return Hex(digest);
+}
 
 std::string Name(const std::string& source, const EffectMacro* macros) {
   const std::wstring wide = MakeCacheName(source.data(), static_cast<uint32_t>(source.size()), macros);

@@ -1,13 +1,15 @@
-// The fault guard, and a cache directory that cannot be made, in process.
+// The fault guard, and cache directories that cannot serve, in process.
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
-#include "shadercache/cache_files.h"
 #include "plugin/guarded_call.h"
+#include "shadercache/cache_files.h"
 #include "standin/standin.h"
 
 namespace {
@@ -79,7 +81,7 @@ TEST(FaultGuard, ReturnsAndRecoversWithTheCallersState) {
 }
 
 // The log stays in the working folder while the game folder loses data\skse.
-TEST(CacheDirectory, MissingParentIsLoggedAndWritesFailQuietly) {
+TEST(CacheDirectory, MissingParentIsWarnedAndLeavesTheCacheUnused) {
   const std::string game = standin::GameFolder();
   for (const char* sub : {"\\work", "\\work\\data", "\\work\\data\\skse", "\\work\\data\\skse\\plugins"})
     ASSERT_TRUE(CreateDirectoryA((game + sub).c_str(), nullptr));
@@ -93,9 +95,49 @@ TEST(CacheDirectory, MissingParentIsLoggedAndWritesFailQuietly) {
   std::vector<std::string> log;
   for (const auto& line : standin::ReadLogLines()) log.push_back(standin::WithoutTime(line));
   EXPECT_EQ(log, std::vector<std::string>(
-                     {"INFO: Cannot create directory for cache : 3", "INFO: shader cache dir " + folder}));
-  WriteCacheFile(L"0123", "object");
-  EXPECT_EQ(ReadCacheFile(L"0123"), "");
+                     {"WARNING: Cannot create directory for cache : 3", "INFO: shader cache dir " + folder}));
+  EXPECT_FALSE(ShaderCacheDirUsable);
+}
+
+// Run by the next case in a game folder so long that cache file paths would
+// pass the path limit; its log goes to that folder.
+TEST(CacheDirectory, DISABLED_InLongGameFolder) {
+  InitShaderCacheDir();
+  EXPECT_FALSE(ShaderCacheDirUsable);
+}
+
+TEST(CacheDirectory, PathsPastTheLimitAreWarnedAndLeaveTheCacheUnused) {
+  char self[MAX_PATH];
+  ASSERT_LT(GetModuleFileNameA(nullptr, self, MAX_PATH), static_cast<DWORD>(MAX_PATH));
+  std::string folder = standin::GameFolder() + "\\";
+  folder.append(MAX_PATH - 64 - std::strlen("\\data\\skse\\shader caches") - folder.size(), 'g');
+  const std::string program = folder + "\\game.exe", plugins = folder + "\\data\\skse\\plugins";
+  for (const std::string& sub : {folder, folder + "\\data", folder + "\\data\\skse", plugins})
+    ASSERT_TRUE(CreateDirectoryA(sub.c_str(), nullptr)) << sub;
+  ASSERT_TRUE(CopyFileA(self, program.c_str(), FALSE));
+
+  std::string command =
+      "game.exe --gtest_also_run_disabled_tests --gtest_filter=CacheDirectory.DISABLED_InLongGameFolder";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION child = {};
+  ASSERT_TRUE(CreateProcessA(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                             folder.c_str(), &startup, &child));
+  DWORD exitCode = 1;
+  EXPECT_EQ(WaitForSingleObject(child.hProcess, 120000), WAIT_OBJECT_0);
+  GetExitCodeProcess(child.hProcess, &exitCode);
+  CloseHandle(child.hThread);
+  CloseHandle(child.hProcess);
+  EXPECT_EQ(exitCode, 0u);
+
+  std::ifstream log(plugins + "\\Quelbrand.log");
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(log, line);) lines.push_back(standin::WithoutTime(line));
+  const std::string cacheFolder = folder + "\\data\\skse\\shader caches";
+  EXPECT_EQ(lines, std::vector<std::string>(
+                       {"WARNING: Shader cache paths would exceed 259 characters: cache not used",
+                        "INFO: shader cache dir " + cacheFolder}));
+  EXPECT_EQ(GetFileAttributesA(cacheFolder.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 }  // namespace

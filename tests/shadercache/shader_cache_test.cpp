@@ -7,10 +7,12 @@
 #include <d3dx9effect.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "shadercache/cache_key.h"
@@ -83,7 +85,7 @@ Lines Log(size_t from = 0) {
 class ShaderCache : public testing::Test {
  protected:
   void SetUp() override {
-    std::string path = STANDIN_COMPILER_PATH;
+    std::string path = compilerPath_;
     if (path[0] == '/') path = "Z:" + path;  // a Unix path seen from Wine
     HMODULE compiler = LoadLibraryA(path.c_str());
     ASSERT_EQ(GetModuleHandleA("d3dcompiler_47.dll"), compiler) << "Wine's own compiler is in the way";
@@ -160,6 +162,7 @@ class ShaderCache : public testing::Test {
   const StandinCompilerRecord& Compiler() const { return *compiler_(); }
   const StandinCompileCall& Compile(int index) const { return compiler_()->history[index]; }
 
+  const char* compilerPath_ = STANDIN_COMPILER_PATH;
   standin::Host host_;
   StandinCompilerStateFunction compiler_ = nullptr;
   CreateEffectFunction create_ = nullptr;
@@ -243,34 +246,92 @@ TEST_F(ShaderCache, OffLeavesD3DXAlone) {
   EXPECT_TRUE(Compile(0).sourceNameNull);
 }
 
-// Each damaged file stands under the name of its own source, all of which
-// compile to an effect of value 5.
-TEST_F(ShaderCache, DamagedCacheFilesFallBackToD3DX) {
-  Start(kCacheOn);
+// Damaged files found at start, each under the name of its own source, all
+// of which compile to an effect of value 5: the first creation is right and
+// leaves the file complete, the next one is a hit. A damaged object whose
+// source no longer compiles is removed.
+TEST_F(ShaderCache, DamagedCacheFilesAreReplacedOrRemoved) {
   const std::string object = testeffect::CompiledEffect(5);
   const std::pair<std::string, std::string> damaged[] = {
       {"value=5 a", object.substr(0, 6)},  // the offset to the main part cut in two
-      {"value=5 b", object.substr(0, 60)},
+      {"value=5 b", object.substr(0, object.size() / 2)},
       {"value=5 c", std::string(40, '\xA5')},  // taken by D3DX for source text, which does not compile
-      {"value=5 d", object + "trailing bytes"},
+      {"value=5 d", object.substr(0, 60)},
+      {"no value", object.substr(0, 60)},
   };
-  for (const auto& [source, bytes] : damaged) {
-    WriteFile(CacheFile(source), bytes);
-    EXPECT_EQ(Create(source), Made(5)) << source;
-    EXPECT_EQ(ReadFile(CacheFile(source)), bytes) << source;
-  }
-  EXPECT_EQ(Create("value=5 b", 9, nullptr, 0, nullptr, false), Made(5));  // no error slot
-  for (int i = 0; i < Compiler().calls; ++i) EXPECT_TRUE(Compile(i).sourceNameNull);
-  // D3DX ran past the end of the cut objects into the fence.
-  const std::string hit = "INFO: shader cache hint! ", fault = "WARNING: shader cache fault C0000005! ";
-  EXPECT_EQ(Log(logStart_), (Lines{hit, fault, hit, fault, hit, hit, hit, fault}));
+  CreateDirectoryA(CacheFolder().c_str(), nullptr);
+  for (const auto& [source, bytes] : damaged) WriteFile(CacheFile(source), bytes);
+  WriteFile(CacheFile("value=5 e"), object + "trailing bytes");
+  Start(kCacheOn);
 
-  // An empty file is a miss: compiled again and written over.
-  WriteFile(CacheFile("value=5"), "");
+  for (const auto& [source, bytes] : damaged) {
+    if (source == "no value") continue;
+    EXPECT_EQ(source == "value=5 d" ? Create(source.data(), 9, nullptr, 0, nullptr, false)  // no error slot
+                                    : Create(source),
+              Made(5))
+        << source;
+    EXPECT_EQ(ReadFile(CacheFile(source)), object) << source;
+  }
+  EXPECT_EQ(Create("value=5 e"), Made(5));  // D3DX takes what follows the object
+  EXPECT_EQ(ReadFile(CacheFile("value=5 e")), object + "trailing bytes");
+  EXPECT_EQ(Create("no value").errors, "standin: no value");
+  EXPECT_EQ(GetFileAttributesA(CacheFile("no value").c_str()), INVALID_FILE_ATTRIBUTES);
   const int calls = Compiler().calls;
-  EXPECT_EQ(Create("value=5"), Made(5));
-  EXPECT_TRUE(Compile(calls).sourceNameEmpty);
-  EXPECT_EQ(ReadFile(CacheFile("value=5")), object);
+  for (const char* source : {"value=5 a", "value=5 b", "value=5 c", "value=5 d"})
+    EXPECT_EQ(Create(source), Made(5)) << source;
+  EXPECT_EQ(Compiler().calls, calls);
+
+  // D3DX ran past the end of the cut objects into the fence, or refused them.
+  const std::string hit = "INFO: shader cache hint! ", fault = "WARNING: shader cache fault C0000005! ";
+  EXPECT_EQ(Log(logStart_),
+            (Lines{hit, fault, hit, fault, hit, "WARNING: shader cache object refused 80004005! ", hit, fault,
+                   hit, hit, fault, hit, hit, hit, hit}));
+}
+
+// Objects large enough that a write takes a while; every round a new effect.
+TEST_F(ShaderCache, ConcurrentMissesLeaveOneCompleteFile) {
+  Start(kCacheOn);
+  constexpr int kThreads = 4, kRounds = 6;
+  for (int round = 1; round <= kRounds; ++round) {
+    const std::string source = "value=" + std::to_string(round) + " pad=300000";
+    HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::vector<Outcome> outcomes(kThreads);
+    std::vector<std::thread> threads;
+    for (Outcome& outcome : outcomes)
+      threads.emplace_back([&] {
+        WaitForSingleObject(go, INFINITE);
+        outcome = Create(source);
+      });
+    SetEvent(go);
+    for (std::thread& thread : threads) thread.join();
+    CloseHandle(go);
+    for (const Outcome& outcome : outcomes) EXPECT_EQ(outcome, Made(static_cast<float>(round))) << round;
+    EXPECT_EQ(ReadFile(CacheFile(source)),
+              testeffect::CompiledEffect(static_cast<float>(round)) + std::string(300000, '\x5A'));
+  }
+  EXPECT_EQ(CacheFiles().size(), static_cast<size_t>(kRounds));
+  for (const std::string& line : Log(logStart_)) EXPECT_EQ(line.find("WARNING"), std::string::npos) << line;
+}
+
+// The final name taken by a folder: the object still serves, nothing of the
+// write is left behind, and one warning with the reason covers the run.
+TEST_F(ShaderCache, WriteThatCannotCompleteLeavesNothingAndWarnsOnce) {
+  Start(kCacheOn);
+  for (const char* source : {"value=6", "value=7"})
+    ASSERT_TRUE(CreateDirectoryA(CacheFile(source).c_str(), nullptr));
+  EXPECT_EQ(Create("value=6"), Made(6));
+  EXPECT_EQ(Create("value=7"), Made(7));
+  EXPECT_EQ(Create("value=6"), Made(6));
+  Lines expected = {Name("value=6"), Name("value=7")};
+  Lines files = CacheFiles();
+  std::sort(expected.begin(), expected.end());
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(files, expected);
+  const std::string miss = "INFO: shader cache miss! ";
+  EXPECT_EQ(Log(logStart_), (Lines{miss,
+                                   "WARNING: Cannot write shader cache file " + Name("value=6") +
+                                       ": replacing failed with error 5",
+                                   miss, miss}));
 }
 
 TEST_F(ShaderCache, RefusalsEndInD3DXWithTheCallersArguments) {
@@ -282,31 +343,54 @@ TEST_F(ShaderCache, RefusalsEndInD3DXWithTheCallersArguments) {
   ASSERT_EQ(refused.errors, "standin: #include without an include handler");
   const int before = Compiler().calls;
 
+  // The plug-in tries the compiler once; after that the source goes straight to D3DX.
   Start(kCacheOn);
-  for (int i = 0; i < 2; ++i) {
-    EXPECT_EQ(Create(include, nullptr, D3DXSHADER_SKIPOPTIMIZATION), refused);
-    EXPECT_TRUE(Compile(before + 2 * i).sourceNameEmpty && Compile(before + 2 * i + 1).sourceNameNull);
-    EXPECT_EQ(Compile(before + 2 * i + 1).flags1, static_cast<uint32_t>(D3DXSHADER_SKIPOPTIMIZATION));
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(Create(include, nullptr, D3DXSHADER_SKIPOPTIMIZATION), refused);
+  EXPECT_TRUE(Compile(before).sourceNameEmpty);
+  for (int i : {1, 2}) {
+    EXPECT_TRUE(Compile(before + i).sourceNameNull);
+    EXPECT_EQ(Compile(before + i).flags1, static_cast<uint32_t>(D3DXSHADER_SKIPOPTIMIZATION));
   }
   EXPECT_EQ(CreateFromFile("missing.fx"), missing);
   EXPECT_EQ(CreateFromFile(nullptr), unnamed);
   EXPECT_EQ(Create(nullptr, 16), noSource);
-  EXPECT_EQ(Compiler().calls, before + 4);
+  EXPECT_EQ(Compiler().calls, before + 3);
   EXPECT_TRUE(CacheFiles().empty());
-  EXPECT_EQ(Log(logStart_), (Lines{"INFO: shader cache miss! ", "INFO: shader cache miss! "}));
+  EXPECT_EQ(Log(logStart_), Lines{"INFO: shader cache miss! "});
   EXPECT_EQ(Compiler().liveBlobs, 0);
 }
 
-// A file where the directory should be: nothing can be cached, every
-// creation compiles and uses its fresh object.
-TEST_F(ShaderCache, UnusableDirectoryStillCreatesEffects) {
+// A file where the directory should be: one warning, and effects are left
+// to D3DX.
+TEST_F(ShaderCache, UnusableDirectoryLeavesEffectsToD3DX) {
   WriteFile(CacheFolder(), "not a directory");
   Start(kCacheOn);
+  EXPECT_EQ(Log()[1], "WARNING: Shader cache directory is a file: cache not used");
   EXPECT_EQ(Create("value=5"), Made(5));
   EXPECT_EQ(Create("value=5"), Made(5));
   EXPECT_EQ(Compiler().calls, 2);
-  EXPECT_TRUE(Compile(1).sourceNameEmpty);
+  EXPECT_TRUE(Compile(0).sourceNameNull && Compile(1).sourceNameNull);
+  EXPECT_TRUE(Log(logStart_).empty());
   EXPECT_EQ(ReadFile(CacheFolder()), "not a directory");
+}
+
+class ShaderCacheWithoutCompiler : public ShaderCache {
+ protected:
+  void SetUp() override {
+    compilerPath_ = STANDIN_WITHOUT_COMPILE_PATH;
+    ShaderCache::SetUp();
+  }
+};
+
+// D3DX creates effects from compiled objects by itself.
+TEST_F(ShaderCacheWithoutCompiler, EffectsGoStraightToD3DXAfterOneLine) {
+  Start(kCacheOn);
+  const std::string object = testeffect::CompiledEffect(4);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(Create(object), Made(4));
+  EXPECT_EQ(Compiler().calls, 0);
+  EXPECT_TRUE(CacheFiles().empty());
+  EXPECT_EQ(Log(logStart_),
+            Lines{"WARNING: No D3DCompile in D3DCOMPILER_47.dll: effects are left to D3DX, uncached"});
 }
 
 }  // namespace

@@ -46,7 +46,10 @@ HRESULT Compile(const std::string& text, const D3D_SHADER_MACRO* macros, ID3DInc
   for (const D3D_SHADER_MACRO* macro = macros; macro != nullptr && macro->Name != nullptr; ++macro) {
     if (std::strcmp(macro->Name, "VALUE") == 0) value = std::strtof(macro->Definition, nullptr);
   }
-  *code = new Blob(testeffect::CompiledEffect(value));
+  std::string object = testeffect::CompiledEffect(value);
+  const size_t pad = text.find("pad=");
+  if (pad != std::string::npos) object.append(std::strtoul(text.c_str() + pad + 4, nullptr, 10), '\x5A');
+  *code = new Blob(object);
   return S_OK;
 }
 

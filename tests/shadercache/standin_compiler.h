@@ -5,7 +5,8 @@
 //
 // Its effect language: the source compiles when it holds "value=<number>",
 // into testeffect::CompiledEffect of that number, or of the definition of a
-// macro named VALUE when there is one. A source holding "#include" needs an
+// macro named VALUE when there is one; "pad=<count>" appends that many bytes
+// after the object, which D3DX ignores. A source holding "#include" needs an
 // include handler. Anything else fails with E_FAIL and an error message.
 
 #include <cstdint>
