@@ -8,9 +8,11 @@ PatchSite ThirdPersonCameraSite = reinterpret_cast<PatchSite>(kGameThirdPersonCa
 
 namespace {
 
-// A node tree deeper than this is taken as damaged rather than walked until
-// the game thread's stack runs out.
+// A node tree deeper or larger than this is taken as damaged rather than
+// walked until the game thread's stack runs out, or for ever (a node listed
+// twice among its children doubles the work at every level).
 constexpr int kMaxNodeDepth = 512;
+constexpr int kMaxNodeVisits = 16384;
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wattributes"
@@ -32,8 +34,9 @@ Function VirtualSlot(const void* object, uint32_t slot) {
 
 bool IsNode(const void* object) { return VirtualSlot<IsNodeFunction>(object, kSlotIsNode)(object) != 0; }
 
-void CopyNodeValueAt(const void* node, const void* reference, int depth) {
-  if (depth > kMaxNodeDepth) return;
+void CopyNodeValueAt(const void* node, const void* reference, int depth, int& visitsLeft) {
+  if (depth > kMaxNodeDepth || visitsLeft == 0) return;
+  --visitsLeft;
   const void* nameField = static_cast<const uint8_t*>(node) + kNodeName;
   if (Field<uint32_t>(node, kNodeName) != 0 &&
       reinterpret_cast<NameTestFunction>(kGameNodeNameTest)(nameField, reference) != 0) {
@@ -44,15 +47,18 @@ void CopyNodeValueAt(const void* node, const void* reference, int depth) {
     }
   }
   // The count is read again before each comparison: the game's own count.
-  for (uint32_t i = 0; i < Field<uint16_t>(node, kNodeChildCount); ++i) {
+  for (uint32_t i = 0; visitsLeft > 0 && i < Field<uint16_t>(node, kNodeChildCount); ++i) {
     const void* child = Field<const void* const*>(node, kNodeChildren)[i];
-    if (child != nullptr && IsNode(child)) CopyNodeValueAt(child, reference, depth + 1);
+    if (child != nullptr && IsNode(child)) CopyNodeValueAt(child, reference, depth + 1, visitsLeft);
   }
 }
 
 }  // namespace
 
-void CopyNodeValue(const void* node, const void* reference) { CopyNodeValueAt(node, reference, 0); }
+void CopyNodeValue(const void* node, const void* reference) {
+  int visitsLeft = kMaxNodeVisits;
+  CopyNodeValueAt(node, reference, 0, visitsLeft);
+}
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wattributes"

@@ -423,26 +423,52 @@ const uint8_t* PatchCopyInstruction(uint8_t* dst, const uint8_t* src, int32_t* e
   return next;
 }
 
-bool EndsFunction(const uint8_t* instruction) {
-  const uint8_t* p = instruction;
-  switch (p[0]) {
-    case 0xEB:
-    case 0xE9:
-    case 0xE0:
-    case 0xC2:
-    case 0xC3:
-    case 0xCC:
-      return true;
+namespace {
+
+bool IsPrefix(uint8_t byte) {
+  switch (byte) {
     case 0x26:
     case 0x2E:
     case 0x36:
     case 0x3E:
     case 0x64:
     case 0x65:
-      ++p;
-      break;
+    case 0x66:
+    case 0x67:
+    case 0xF0:
+    case 0xF2:
+    case 0xF3:
+      return true;
     default:
-      break;
+      return false;
   }
-  return p[0] == 0xFF && p[1] == 0x25;
+}
+
+}  // namespace
+
+bool EndsFunction(const uint8_t* instruction) {
+  // A return or jump still leaves the function under segment, size, repeat
+  // or branch-hint prefixes ("rep ret", "bnd jmp").
+  const uint8_t* p = instruction;
+  for (size_t i = 1; i < kMaxInstructionLength && IsPrefix(*p); ++i) ++p;
+  switch (p[0]) {
+    case 0xEB:
+    case 0xE9:
+    case 0xEA:
+    case 0xE0:
+    case 0xC2:
+    case 0xC3:
+    case 0xCA:
+    case 0xCB:
+    case 0xCC:
+    case 0xCF:
+      return true;
+    case 0xFF: {
+      // FF /4 and FF /5: near and far jumps through a register or memory.
+      uint8_t reg = (p[1] >> 3) & 7;
+      return reg == 4 || reg == 5;
+    }
+    default:
+      return false;
+  }
 }

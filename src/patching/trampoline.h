@@ -19,6 +19,11 @@ constexpr size_t kMaxMovedBytes = 19;
 // Bytes of the target that FillTrampoline may read.
 constexpr size_t kTargetReadSize = 64;
 
+// Where a slot is in its life. A retired slot's redirection is removed, but
+// another redirection still runs through its code (a hook placed on the
+// trampoline itself), so the slot stays until that one is removed too.
+enum SlotState : uint8_t { kSlotFree = 0, kSlotQueued = 1, kSlotLive = 2, kSlotRetired = 3 };
+
 // An instruction boundary: low 3 bits = offset in the target, high 5 bits =
 // offset in the trampoline's code.
 using AlignEntry = uint8_t;
@@ -29,7 +34,7 @@ struct Trampoline {
   uint8_t codeSpare;
   uint8_t restore[kRestoreSize];
   uint8_t restoreLength;
-  uint8_t restoreSpare;
+  uint8_t state;  // SlotState
   AlignEntry align[kAlignEntries];
   // Target + restore length; the free-list link while the slot is free.
   uint8_t* remainder;

@@ -31,11 +31,23 @@ bool InsideRegion(TrampolineRegion* region, const void* address) {
   return a >= start && a - start < kRegionSize;
 }
 
-bool SlotInUse(TrampolineRegion* region, size_t index) {
-  // Free slots hold a link inside the region or null; live ones point at
-  // their target's code.
-  uint8_t* remainder = Slot(region, index)->remainder;
-  return remainder != nullptr && !InsideRegion(region, remainder);
+TrampolineRegion* RegionOf(const void* slot) {
+  return reinterpret_cast<TrampolineRegion*>(reinterpret_cast<uintptr_t>(slot) & ~uintptr_t{kRegionSize - 1});
+}
+
+// Whether a committed redirection other than `slot`'s own runs through
+// `slot`'s code: its target lies inside the slot.
+bool RunThrough(const Trampoline* slot) {
+  for (TrampolineRegion* region = regionList; region != nullptr; region = region->next) {
+    for (size_t index = kFirstTrampolineSlot; index <= kLastTrampolineSlot; ++index) {
+      const Trampoline* other = Slot(region, index);
+      if (other == slot || (other->state != kSlotLive && other->state != kSlotRetired)) continue;
+      const uint8_t* target = other->remainder - other->restoreLength;
+      const auto* start = reinterpret_cast<const uint8_t*>(slot);
+      if (target >= start && target < start + sizeof(Trampoline)) return true;
+    }
+  }
+  return false;
 }
 
 bool QueryBlock(void*, uint32_t address, AddressBlock* block) {
@@ -102,15 +114,35 @@ Trampoline* AllocTrampoline(const void* target) {
   Trampoline* trampoline = currentRegion->freeHead;
   currentRegion->freeHead = reinterpret_cast<Trampoline*>(trampoline->remainder);
   std::memset(trampoline, 0xCC, sizeof *trampoline);
+  trampoline->state = kSlotQueued;
   return trampoline;
 }
 
 void FreeTrampoline(Trampoline* trampoline) {
   std::memset(trampoline, 0, sizeof *trampoline);
-  auto* region = reinterpret_cast<TrampolineRegion*>(reinterpret_cast<uintptr_t>(trampoline) &
-                                                     ~uintptr_t{kRegionSize - 1});
+  TrampolineRegion* region = RegionOf(trampoline);
   trampoline->remainder = reinterpret_cast<uint8_t*>(region->freeHead);
   region->freeHead = trampoline;
+}
+
+void MarkTrampolineLive(Trampoline* trampoline) { trampoline->state = kSlotLive; }
+
+void RetireTrampoline(Trampoline* trampoline) { trampoline->state = kSlotRetired; }
+
+void FreeRetiredTrampolines() {
+  // Freeing one slot may let go of the slot it ran through: repeat until
+  // nothing changes.
+  for (bool freed = true; freed;) {
+    freed = false;
+    for (TrampolineRegion* region = regionList; region != nullptr; region = region->next) {
+      for (size_t index = kFirstTrampolineSlot; index <= kLastTrampolineSlot; ++index) {
+        Trampoline* slot = Slot(region, index);
+        if (slot->state != kSlotRetired || RunThrough(slot)) continue;
+        FreeTrampoline(slot);
+        freed = true;
+      }
+    }
+  }
 }
 
 void FreeEmptyRegions() {
@@ -118,7 +150,9 @@ void FreeEmptyRegions() {
   while (*link != nullptr) {
     TrampolineRegion* region = *link;
     bool empty = region->signature == kRegionSignature;
-    for (size_t index = 1; empty && index <= kLastTrampolineSlot; ++index) empty = !SlotInUse(region, index);
+    for (size_t index = kFirstTrampolineSlot; empty && index <= kLastTrampolineSlot; ++index) {
+      empty = Slot(region, index)->state == kSlotFree;
+    }
     if (!empty) {
       link = &region->next;
       continue;
@@ -150,7 +184,14 @@ bool IsLiveTrampoline(const void* address) {
     size_t offset = static_cast<size_t>(static_cast<const uint8_t*>(address) - RegionBytes(region));
     size_t index = offset / kTrampolineSlotSize;
     return offset % kTrampolineSlotSize == 0 && index >= kFirstTrampolineSlot &&
-           index <= kLastTrampolineSlot && SlotInUse(region, index);
+           index <= kLastTrampolineSlot && Slot(region, index)->state == kSlotLive;
+  }
+  return false;
+}
+
+bool IsInTrampolineRegion(const void* address) {
+  for (TrampolineRegion* region = regionList; region != nullptr; region = region->next) {
+    if (InsideRegion(region, address)) return true;
   }
   return false;
 }

@@ -17,7 +17,8 @@ struct PatchOperation {
   PatchSite* site;
   uint8_t* target;
   Trampoline* trampoline;
-  DWORD oldProtection;
+  // The moved bytes may straddle two pages: each page's own protection.
+  DWORD oldProtection[2];
 };
 
 struct PatchThread {
@@ -31,6 +32,8 @@ LONG pendingError;
 PatchSite* pendingErrorSite;
 PatchOperation* operations;
 PatchThread* threads;
+
+constexpr size_t kPageSize = 0x1000;
 
 bool CallerOwns() { return static_cast<DWORD>(ownerThread) == GetCurrentThreadId(); }
 
@@ -51,11 +54,36 @@ bool IsCallingThread(HANDLE thread) {
   return thread == GetCurrentThread() || GetThreadId(thread) == GetCurrentThreadId();
 }
 
-bool DetachQueued(const Trampoline* trampoline) {
+// A second operation on a site or a target in one transaction would leave
+// one of them undone or leaked, whatever the commit reported.
+bool AlreadyQueued(const PatchSite* site, const uint8_t* target) {
   for (PatchOperation* op = operations; op != nullptr; op = op->next) {
-    if (op->isRemoval && op->trampoline == trampoline) return true;
+    if (op->site == site || op->target == target) return true;
   }
   return false;
+}
+
+// The spans of [target, target + length) on the first and on the next page.
+size_t FirstPageSpan(const uint8_t* target, size_t length) {
+  size_t page = kPageSize - (reinterpret_cast<uintptr_t>(target) & (kPageSize - 1));
+  return length < page ? length : page;
+}
+
+// Makes the target bytes writable, keeping each page's old protection.
+LONG Unprotect(PatchOperation* op, uint8_t* target, size_t length) {
+  size_t first = FirstPageSpan(target, length);
+  if (!VirtualProtect(target, first, PAGE_EXECUTE_READWRITE, &op->oldProtection[0])) {
+    return LastErrorOr(ERROR_INVALID_HANDLE);
+  }
+  op->oldProtection[1] = op->oldProtection[0];
+  if (first < length &&
+      !VirtualProtect(target + first, length - first, PAGE_EXECUTE_READWRITE, &op->oldProtection[1])) {
+    LONG error = LastErrorOr(ERROR_INVALID_HANDLE);
+    DWORD ignored;
+    VirtualProtect(target, first, op->oldProtection[0], &ignored);
+    return error;
+  }
+  return NO_ERROR;
 }
 
 void Push(PatchOperation* op, uint32_t isRemoval, PatchSite* site, uint8_t* target, Trampoline* trampoline) {
@@ -68,8 +96,11 @@ void Push(PatchOperation* op, uint32_t isRemoval, PatchSite* site, uint8_t* targ
 }
 
 void RestoreProtection(PatchOperation* op) {
+  size_t length = op->trampoline->restoreLength;
+  size_t first = FirstPageSpan(op->target, length);
   DWORD ignored;
-  VirtualProtect(op->target, op->trampoline->restoreLength, op->oldProtection, &ignored);
+  VirtualProtect(op->target, first, op->oldProtection[0], &ignored);
+  if (first < length) VirtualProtect(op->target + first, length - first, op->oldProtection[1], &ignored);
 }
 
 void ResumeThreads() {
@@ -156,6 +187,8 @@ LONG PatchAttach(PatchSite* site, void* replacement) {
     return NO_ERROR;
   }
 
+  if (AlreadyQueued(site, target)) return Fail(ERROR_INVALID_BLOCK, site);
+
   auto* op = new (std::nothrow) PatchOperation;
   Trampoline* trampoline = op != nullptr ? AllocTrampoline(target) : nullptr;
   LONG error = NO_ERROR;
@@ -168,10 +201,7 @@ LONG PatchAttach(PatchSite* site, void* replacement) {
     size_t available = ReadableLength(target, sizeof bytes);
     std::memcpy(bytes, target, available);
     error = FillTrampoline(trampoline, target, bytes, available, resolved);
-    if (error == NO_ERROR &&
-        !VirtualProtect(target, trampoline->restoreLength, PAGE_EXECUTE_READWRITE, &op->oldProtection)) {
-      error = LastErrorOr(ERROR_INVALID_HANDLE);
-    }
+    if (error == NO_ERROR) error = Unprotect(op, target, trampoline->restoreLength);
   }
   if (error != NO_ERROR) {
     if (trampoline != nullptr) FreeTrampoline(trampoline);
@@ -188,21 +218,24 @@ LONG PatchDetach(PatchSite* site, void* replacement) {
   if (site == nullptr) return ERROR_INVALID_HANDLE;
   if (*site == nullptr) return Fail(ERROR_INVALID_HANDLE, site);
 
-  auto* op = new (std::nothrow) PatchOperation;
-  if (op == nullptr) return Fail(ERROR_NOT_ENOUGH_MEMORY, site);
   auto* trampoline = static_cast<Trampoline*>(PatchCodeFromPointer(*site));
+  // A site that leads to no trampoline of this engine was never attached, or
+  // is already removed: there is nothing to take away.
+  if (!IsInTrampolineRegion(trampoline)) return NO_ERROR;
   void* resolved = PatchCodeFromPointer(replacement);
-  // Only a committed trampoline of this engine is read, and each one is
-  // removed at most once per transaction.
-  if (!IsLiveTrampoline(trampoline) || DetachQueued(trampoline) || trampoline->restoreLength == 0 ||
+  // Only a committed trampoline of this engine is read.
+  if (!IsLiveTrampoline(trampoline) || trampoline->restoreLength == 0 ||
       trampoline->restoreLength > kRestoreSize || trampoline->replacement != resolved) {
-    delete op;
     return Fail(ERROR_INVALID_BLOCK, site);
   }
   uint8_t* target = trampoline->remainder - trampoline->restoreLength;
-  if (!VirtualProtect(target, trampoline->restoreLength, PAGE_EXECUTE_READWRITE, &op->oldProtection)) {
+  if (AlreadyQueued(site, target)) return Fail(ERROR_INVALID_BLOCK, site);
+  auto* op = new (std::nothrow) PatchOperation;
+  if (op == nullptr) return Fail(ERROR_NOT_ENOUGH_MEMORY, site);
+  LONG error = Unprotect(op, target, trampoline->restoreLength);
+  if (error != NO_ERROR) {
     delete op;
-    return Fail(LastErrorOr(ERROR_INVALID_HANDLE), site);
+    return Fail(error, site);
   }
   Push(op, 1, site, target, trampoline);
   return NO_ERROR;
@@ -226,6 +259,7 @@ LONG PatchCommit(PatchSite** failedSite) {
       WriteJump(op->target, t->replacement);
       std::memset(op->target + kJumpSize, 0xCC, t->restoreLength - kJumpSize);
       *op->site = t;
+      MarkTrampolineLive(t);
     }
   }
   for (PatchThread* record = threads; record != nullptr; record = record->next) RepairThread(record->thread);
@@ -237,12 +271,15 @@ LONG PatchCommit(PatchSite** failedSite) {
     RestoreProtection(op);
     FlushInstructionCache(GetCurrentProcess(), op->target, op->trampoline->restoreLength);
     if (op->isRemoval) {
-      FreeTrampoline(op->trampoline);
+      RetireTrampoline(op->trampoline);
       freed = true;
     }
     delete op;
   }
-  if (freed) FreeEmptyRegions();
+  if (freed) {
+    FreeRetiredTrampolines();
+    FreeEmptyRegions();
+  }
   MakeRegionsRunnable();
   ResumeThreads();
   Release();

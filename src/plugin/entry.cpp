@@ -6,6 +6,7 @@
 #include "memory/memory_install.h"
 #include "patching/module_lookup.h"
 #include "patching/transaction.h"
+#include "plugin/commit_report.h"
 #include "plugin/handshake.h"
 #include "plugin/log.h"
 #include "shadercache/shader_cache.h"
@@ -13,9 +14,9 @@
 #include "textures/texture_hooks.h"
 #include "textures/texture_sites.h"
 
-// Start-up and shut-down. Results of the patch engine are deliberately not
-// examined: a failed transaction installs none of its redirections and the
-// game goes on without those features.
+// Start-up and shut-down. A failed transaction installs (or removes) none of
+// its redirections and the game goes on without those features; only the
+// commit's result is logged.
 
 namespace {
 
@@ -25,7 +26,7 @@ void OnProcessAttach(HINSTANCE module) {
   PatchBegin();
   PatchUpdateThread(GetCurrentThread());
   InstallShaderCache();
-  PatchCommit();
+  CommitAndReport("Attach");
 }
 
 void OnProcessDetach() {
@@ -47,7 +48,7 @@ void OnProcessDetach() {
   if (CreateEffectFromFileASite != nullptr)
     PatchDetach(&CreateEffectFromFileASite, reinterpret_cast<void*>(CacheCreateEffectFromFileA));
   RemoveMathReplacements();
-  PatchCommit();
+  CommitAndReport("Detach");
   RestoreGameExceptionFilter();
 }
 
@@ -78,7 +79,7 @@ extern "C" bool SKSEPlugin_Load(const HostInterface*) {
   InstallHavokResourceRetention();
   InstallCameraScaleFix();
   InstallMathReplacements();
-  PatchCommit();
+  CommitAndReport("SKSEPlugin_Load");
   LogLine(GetLog(), LogInfo, "SKSEPlugin_Load");
   return true;
 }

@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <cstring>
-
 #include "plugin/log.h"
 
 namespace {
@@ -24,10 +22,16 @@ void WriteRelJump(uint32_t address, const void* stub) {
     LogLine(GetLog(), LogError, "cannot write jump at %08X (error %lu)", address, GetLastError());
     return;
   }
-  // The displacement goes in before the opcode, so a game thread passing by
-  // never meets a jump with a half-written target.
-  std::memcpy(at + 1, &displacement, sizeof displacement);
-  std::memcpy(at, &kJumpOpcode, 1);
+  // Jumps are written while the host loads plug-ins, before the game's own
+  // threads run the code they replace; no store order could make the five
+  // bytes change at once for a thread passing by. The displacement still
+  // goes in before the opcode (volatile stores, kept in this order), so the
+  // bytes are never an E9 with a stale target.
+  volatile uint8_t* bytes = at;
+  for (size_t i = 0; i < sizeof displacement; ++i) {
+    bytes[1 + i] = static_cast<uint8_t>(static_cast<uint32_t>(displacement) >> (8 * i));
+  }
+  bytes[0] = kJumpOpcode;
   VirtualProtect(at, kJumpLength, oldProtection, &oldProtection);
   FlushInstructionCache(GetCurrentProcess(), at, kJumpLength);
 }

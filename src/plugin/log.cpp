@@ -1,9 +1,7 @@
 #include "plugin/log.h"
 
-#include <clocale>
 #include <cstdarg>
 #include <cstring>
-#include <ctime>
 
 namespace {
 
@@ -23,8 +21,6 @@ struct LogOwner {
     std::memset(&log, 0, sizeof log);
     InitializeCriticalSectionAndSpinCount(&log.lock, kLockSpinCount);
     log.threshold = LogInfo;
-    // Time stamps follow the user's regional format.
-    std::setlocale(LC_ALL, "");
     log.stream = std::fopen(kLogPath, "w");
     if (log.stream == nullptr) log.stream = stderr;
   }
@@ -32,12 +28,21 @@ struct LogOwner {
   ~LogOwner() { DeleteCriticalSection(&log.lock); }
 };
 
+// The user's regional short date and time. The runtime's locale is left
+// alone: msvcrt.dll is shared with the game and every other module, so
+// changing it would change how they all print and parse numbers.
 void FormatTime(PluginLog& log) {
-  __time64_t now = 0;
-  _time64(&now);
-  struct tm local = {};
-  if (_localtime64_s(&local, &now) != 0 || std::strftime(log.timeText, kTimeTextLimit, "%c", &local) == 0) {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  int date = GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &now, nullptr, log.timeText, kTimeTextLimit);
+  if (date <= 0 || static_cast<size_t>(date) >= kTimeTextLimit) {
     log.timeText[0] = '\0';
+    return;
+  }
+  log.timeText[date - 1] = ' ';
+  if (GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &now, nullptr, log.timeText + date,
+                     static_cast<int>(kTimeTextLimit) - date) <= 0) {
+    log.timeText[date - 1] = '\0';
   }
 }
 

@@ -110,9 +110,13 @@ struct SceneWith {
   ~SceneWith() { GameGlobal<const void*>(standin::kGameSceneSingleton) = nullptr; }
 };
 
+// Runs the camera routine; both calls inside it (stubs included) must keep
+// the registers and the x87 stack depth the routine relies on.
 uint32_t RunCamera(Camera& camera, uint32_t argument) {
-  return reinterpret_cast<CameraRoutine>(static_cast<uintptr_t>(standin::kGameThirdPersonCamera))(&camera,
-                                                                                                  argument);
+  uint32_t result = reinterpret_cast<CameraRoutine>(static_cast<uintptr_t>(standin::kGameThirdPersonCamera))(
+      &camera, argument);
+  EXPECT_EQ(GameGlobal<uint32_t>(standin::kCameraRegisterFaults), 0u);
+  return result;
 }
 
 uint8_t FirstByte(uint32_t address) { return GameGlobal<uint8_t>(address); }
@@ -245,19 +249,49 @@ TEST_F(CameraFix, MissingSceneObjectsChangeNothing) {
   EXPECT_EQ(root.value, 0x12345678u);
 }
 
-TEST_F(CameraFix, CyclicTreeEndsInsteadOfOverflowingTheStack) {
+TEST_F(CameraFix, NullOffsetFromTheGameIsPassedThrough) {
+  Load();
+  GameGlobal<const void*>(standin::kCameraOffsetPointer) = nullptr;
+  Camera camera = {};
+  ScaleCarrier carrier = {};
+  carrier.scale = 2.0f;
+  camera.scaleCarrier = &carrier;
+  EXPECT_EQ(RunCamera(camera, 4), 9u);
+  EXPECT_EQ(camera.distance, 7.0f);
+  EXPECT_EQ(camera.offset[0], 0.0f);
+}
+
+TEST_F(CameraFix, DeepTreesGetEveryLevelAndSelfListingNodesEndPromptly) {
+  constexpr int kLevels = 10;
   GameObject referenceObject = MakeObject(0, 0);
-  GameObject match = MakeObject(0, 9);
-  referenceByName = {{0x100, &match}};
-  GameObject root = MakeObject(0x100, 1);
-  GameObject* children[] = {&root};
-  root.children = children;
-  root.childCount = 1;
-  SceneWith scene(referenceObject, root);
+  GameObject matches[kLevels];
+  GameObject chain[kLevels];
+  GameObject* childOf[kLevels];
+  referenceByName.clear();
+  for (int i = 0; i < kLevels; ++i) {
+    matches[i] = MakeObject(0, 0x1000 + i);
+    referenceByName[0x100 + i] = &matches[i];
+    chain[i] = MakeObject(0x100 + i, i);
+    childOf[i] = &chain[i];
+    if (i > 0) {
+      chain[i - 1].children = &childOf[i];
+      chain[i - 1].childCount = 1;
+    }
+  }
+  SceneWith scene(referenceObject, chain[0]);
   Load();
   Camera camera = {};
   EXPECT_EQ(RunCamera(camera, 0), 1u);
-  EXPECT_EQ(root.value, 9u);
+  for (int i = 0; i < kLevels; ++i) EXPECT_EQ(chain[i].value, 0x1000u + i) << "level " << i;
+
+  // The root listed twice among its own children: every level doubles the
+  // work, so only a bound on the visits ends the walk.
+  GameObject* twice[] = {&chain[0], &chain[0]};
+  chain[0].children = twice;
+  chain[0].childCount = 2;
+  chain[0].value = 0;
+  EXPECT_EQ(RunCamera(camera, 0), 1u);
+  EXPECT_EQ(chain[0].value, 0x1000u);
 }
 
 TEST_F(CameraFix, SettingOffLeavesTheRoutineUntouched) {

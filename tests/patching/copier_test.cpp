@@ -324,12 +324,29 @@ TEST(CopierInterface, NullSourceAndScratchDestination) {
 }
 
 TEST(CopierInterface, EndsFunction) {
-  std::vector<std::vector<uint8_t>> ends = {
-      {0xEB, 0x00}, {0xE9, 0, 0, 0, 0},       {0xE0, 0x00},       {0xC2, 0x04, 0x00}, {0xC3},
-      {0xCC},       {0xFF, 0x25, 0, 0, 0, 0}, {0x2E, 0xFF, 0x25}, {0x64, 0xFF, 0x25}, {0x3E, 0xFF, 0x25}};
+  std::vector<std::vector<uint8_t>> ends = {{0xEB, 0x00},
+                                            {0xE9, 0, 0, 0, 0},
+                                            {0xE0, 0x00},
+                                            {0xC2, 0x04, 0x00},
+                                            {0xC3},
+                                            {0xCC},
+                                            {0xFF, 0x25, 0, 0, 0, 0},
+                                            {0x2E, 0xFF, 0x25},
+                                            {0x64, 0xFF, 0x25},
+                                            {0x3E, 0xFF, 0x25},
+                                            {0x66, 0xFF, 0x25},
+                                            {0xF3, 0xC3},
+                                            {0xF2, 0xC3},
+                                            {0x3E, 0xEB, 0x00},
+                                            {0xF2, 0xEB, 0x00},
+                                            {0xFF, 0xE0},
+                                            {0xFF, 0x24, 0x85},
+                                            {0xFF, 0x2D},
+                                            {0xCB},
+                                            {0xCA, 0x04, 0x00}};
   std::vector<std::vector<uint8_t>> continues = {
-      {0xE8, 0, 0, 0, 0}, {0x74, 0x00},       {0xFF, 0x15, 0, 0, 0, 0}, {0xFF, 0xE0, 0},
-      {0x2E, 0xFF, 0x15}, {0x66, 0xFF, 0x25}, {0x90, 0xC3, 0},          {0xE2, 0x00, 0}};
+      {0xE8, 0, 0, 0, 0}, {0x74, 0x00}, {0xFF, 0x15, 0, 0, 0, 0}, {0xFF, 0xD0, 0},
+      {0x2E, 0xFF, 0x15}, {0xF3, 0xA4}, {0x90, 0xC3, 0},          {0xE2, 0x00, 0}};
   for (auto& code : ends) {
     code.resize(4, 0);
     EXPECT_TRUE(EndsFunction(code.data())) << std::hex << int(code[0]);

@@ -227,6 +227,12 @@ TEST(PatchTransaction, UnmovableTargetsAreRefusedWithTheirCodes) {
       {Code().Put({0xE2, 0x10, 0x90, 0x90, 0x90, 0x90}), ERROR_INVALID_BLOCK},        // loop
       {Code().Put({0xF3, 0x0F, 0x1E, 0xFB, 0x55, 0x8B, 0xEC}), ERROR_INVALID_BLOCK},  // not decoded
       {Code().Put({0x74, 0x01, 0x40, 0x40, 0x40, 0x40, 0xC3}), ERROR_INVALID_BLOCK},  // branch inside
+      // Functions that end, under a prefix or through a register or far,
+      // before five bytes: the next function's bytes must not move.
+      {Code().Put({0xF3, 0xC3, 0x55, 0x8B, 0xEC}), ERROR_INVALID_BLOCK},
+      {Code().Put({0x3E, 0xEB, 0x00, 0x55, 0x8B, 0xEC}), ERROR_INVALID_BLOCK},
+      {Code().Put({0x33, 0xC0, 0xFF, 0xE0, 0x55, 0x8B, 0xEC}), ERROR_INVALID_BLOCK},
+      {Code().Put({0xCB, 0x55, 0x8B, 0xEC, 0x5D}), ERROR_INVALID_BLOCK},
       {Code().Put({0x70, 0x20, 0x71, 0x20, 0x2E, 0x3E, 0x26, 0xC7, 0x84, 0x24, 0x00, 0x01, 0x00, 0x00, 0x78,
                    0x56, 0x34, 0x12}),
        ERROR_INVALID_HANDLE},  // code area overrun
@@ -258,10 +264,13 @@ TEST(PatchTransaction, UnmovableTargetsAreRefusedWithTheirCodes) {
 TEST(PatchTransaction, DetachRefusesWhatIsNotAnAttachedTrampoline) {
   uint8_t* add = NewAdd();
   addSite = add;
-  // Never attached.
-  EXPECT_EQ(DetachAlone(&addSite, reinterpret_cast<void*>(AddHook)), ERROR_INVALID_BLOCK);
+  // Never attached: nothing to remove, and nothing is touched.
+  std::vector<uint8_t> before = BytesAt(add, 16);
+  EXPECT_EQ(DetachAlone(&addSite, reinterpret_cast<void*>(AddHook)), NO_ERROR);
+  EXPECT_EQ(addSite, add);
+  EXPECT_EQ(BytesAt(add, 16), before);
   PatchSite nothing = reinterpret_cast<void*>(0x10);
-  EXPECT_EQ(DetachAlone(&nothing, reinterpret_cast<void*>(AddHook)), ERROR_INVALID_BLOCK);
+  EXPECT_EQ(DetachAlone(&nothing, reinterpret_cast<void*>(AddHook)), NO_ERROR);
   PatchSite empty = nullptr;
   EXPECT_EQ(DetachAlone(&empty, reinterpret_cast<void*>(AddHook)), ERROR_INVALID_HANDLE);
 
@@ -283,6 +292,83 @@ TEST(PatchTransaction, DetachRefusesWhatIsNotAnAttachedTrampoline) {
   EXPECT_EQ(Call(add, 1, 1), 1002);
   EXPECT_EQ(DetachAlone(&addSite, reinterpret_cast<void*>(AddHook)), NO_ERROR);
   EXPECT_EQ(Call(add, 1, 1), 2);
+}
+
+TEST(PatchTransaction, SecondOperationOnAQueuedSiteOrTargetIsRefused) {
+  uint8_t* add = NewAdd();
+  addSite = add;
+  std::vector<uint8_t> before = BytesAt(add, 16);
+  PatchSite copy = add;
+  // Two replacements through one site, or one target through two sites.
+  for (PatchSite* second : {&addSite, &copy}) {
+    ASSERT_EQ(PatchBegin(), NO_ERROR);
+    EXPECT_EQ(PatchAttach(&addSite, reinterpret_cast<void*>(AddHook)), NO_ERROR);
+    EXPECT_EQ(PatchAttach(second, reinterpret_cast<void*>(MulHook)), ERROR_INVALID_BLOCK);
+    EXPECT_EQ(PatchCommit(), ERROR_INVALID_BLOCK);
+    EXPECT_EQ(addSite, add);
+    EXPECT_EQ(BytesAt(add, 16), before);
+  }
+  // A removal and a new attach of one site.
+  ASSERT_EQ(AttachAlone(&addSite, reinterpret_cast<void*>(AddHook)), NO_ERROR);
+  PatchSite attached = addSite;
+  std::vector<uint8_t> installed = BytesAt(add, 16);
+  ASSERT_EQ(PatchBegin(), NO_ERROR);
+  EXPECT_EQ(PatchDetach(&addSite, reinterpret_cast<void*>(AddHook)), NO_ERROR);
+  EXPECT_EQ(PatchAttach(&addSite, reinterpret_cast<void*>(MulHook)), ERROR_INVALID_BLOCK);
+  EXPECT_EQ(PatchCommit(), ERROR_INVALID_BLOCK);
+  EXPECT_EQ(addSite, attached);
+  EXPECT_EQ(BytesAt(add, 16), installed);
+  EXPECT_EQ(Call(add, 1, 1), 1002);
+}
+
+TEST(PatchTransaction, StackedHooksComeOffInEitherOrder) {
+  for (bool outerFirst : {true, false}) {
+    uint8_t* add = NewAdd();
+    std::vector<uint8_t> before = BytesAt(add, 16);
+    addSite = add;
+    ASSERT_EQ(AttachAlone(&addSite, reinterpret_cast<void*>(AddHook)), NO_ERROR);
+    PatchSite outer = addSite;
+    std::vector<uint8_t> outerBefore = BytesAt(outer, sizeof(Trampoline));
+    mulSite = outer;  // a hook on the trampoline itself
+    ASSERT_EQ(AttachAlone(&mulSite, reinterpret_cast<void*>(MulHook)), NO_ERROR);
+    EXPECT_EQ(Call(add, 2, 3), 3005);
+    if (outerFirst) {
+      ASSERT_EQ(DetachAlone(&addSite, reinterpret_cast<void*>(AddHook)), NO_ERROR);
+      EXPECT_EQ(Call(add, 2, 3), 5);
+      EXPECT_EQ(Call(mulSite, 2, 3), 5) << "the inner hook still runs through the removed one's code";
+      ASSERT_EQ(DetachAlone(&mulSite, reinterpret_cast<void*>(MulHook)), NO_ERROR);
+    } else {
+      ASSERT_EQ(DetachAlone(&mulSite, reinterpret_cast<void*>(MulHook)), NO_ERROR);
+      EXPECT_EQ(BytesAt(outer, sizeof(Trampoline)), outerBefore);
+      EXPECT_EQ(Call(add, 2, 3), 1005);
+      ASSERT_EQ(DetachAlone(&addSite, reinterpret_cast<void*>(AddHook)), NO_ERROR);
+    }
+    EXPECT_EQ(mulSite, outer);
+    EXPECT_EQ(addSite, add);
+    EXPECT_EQ(BytesAt(add, 16), before);
+    EXPECT_EQ(Call(add, 2, 3), 5);
+  }
+}
+
+TEST(PatchTransaction, MovedBytesAcrossTwoPagesKeepEachPagesProtection) {
+  auto* pages =
+      static_cast<uint8_t*>(VirtualAlloc(nullptr, 0x2000, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
+  uint8_t* add = pages + 0x1000 - 3;
+  std::memcpy(add, NewAdd(), 11);
+  std::vector<uint8_t> before = BytesAt(add, 11);
+  DWORD old;
+  VirtualProtect(pages, 0x1000, PAGE_EXECUTE_READ, &old);
+  auto protectionsKept = [&] {
+    EXPECT_EQ(ProtectionOf(pages), static_cast<DWORD>(PAGE_EXECUTE_READ));
+    EXPECT_EQ(ProtectionOf(pages + 0x1000), static_cast<DWORD>(PAGE_EXECUTE_READWRITE));
+  };
+  addSite = add;
+  ASSERT_EQ(AttachAlone(&addSite, reinterpret_cast<void*>(AddHook)), NO_ERROR);
+  protectionsKept();
+  EXPECT_EQ(Call(add, 2, 3), 1005);
+  ASSERT_EQ(DetachAlone(&addSite, reinterpret_cast<void*>(AddHook)), NO_ERROR);
+  protectionsKept();
+  EXPECT_EQ(BytesAt(add, 11), before);
 }
 
 TEST(PatchTransaction, AbortDropsTheQueueAndFreesNewTrampolines) {

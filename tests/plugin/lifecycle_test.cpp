@@ -2,7 +2,10 @@
 #include <windows.h>
 
 #include <array>
+#include <clocale>
+#include <cstdio>
 #include <cstring>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -87,16 +90,71 @@ TEST(Lifecycle, LoadRedirectsMathAndDetachPutsTheGameBack) {
   EXPECT_EQ(LogWithoutTimes(), expected);
 }
 
-TEST(Lifecycle, DetachWithoutLoadRemovesNothing) {
+// The first bytes of every D3DX function the plug-in may redirect.
+std::vector<Bytes> D3dxBytes() {
+  const char* const functions[][2] = {{"d3dx9_43.dll", "D3DXCreateEffect"},
+                                      {"d3dx9_43.dll", "D3DXCreateEffectFromFileA"},
+                                      {"d3dx9_42.dll", "D3DXCreateTextureFromFileInMemory"},
+                                      {"d3dx9_43.dll", "D3DXCreateTextureFromFileInMemoryEx"}};
+  std::vector<Bytes> all;
+  for (const auto& function : functions) {
+    auto address = reinterpret_cast<uintptr_t>(GetProcAddress(LoadLibraryA(function[0]), function[1]));
+    EXPECT_NE(address, 0u) << function[1];
+    if (address != 0) all.push_back(BytesAt(address));
+  }
+  return all;
+}
+
+TEST(Lifecycle, DetachWithoutLoadRemovesExactlyWhatAttachInstalled) {
   standin::PlaceGameMath();
-  const std::vector<Bytes> before = MathBytes();
+  standin::WriteSettings("[Optimize]\nUseShaderCache=1\n");
+  const std::vector<Bytes> d3dx = D3dxBytes();
+  const std::vector<Bytes> math = MathBytes();
+  Host host;
+  ASSERT_TRUE(host.LoadPlugin());
+  ASSERT_NE(D3dxBytes(), d3dx) << "the effect hooks are in place";
+  ASSERT_TRUE(host.Query());
+  host.Unload();
+  EXPECT_EQ(D3dxBytes(), d3dx);
+  EXPECT_EQ(MathBytes(), math);
+  const std::vector<std::string> log = LogWithoutTimes();
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log.back(), "INFO: Detach");
+  for (const std::string& line : log) EXPECT_NE(line.rfind("ERROR", 0), 0u) << line;
+}
+
+TEST(Lifecycle, FailedCommitIsLoggedAndInstallsNothing) {
+  standin::PlaceGameMath();
+  const uint8_t endsAtOnce[] = {0xC3, 0x55, 0x8B, 0xEC, 0x5D, 0xC3};
+  standin::PlaceInGame(kGameSlotLookup, endsAtOnce, sizeof endsAtOnce);
+  const std::vector<Bytes> math = MathBytes();
   Host host;
   ASSERT_TRUE(host.LoadPlugin());
   ASSERT_TRUE(host.Query());
-  host.Unload();
-  EXPECT_EQ(MathBytes(), before);
-  std::vector<std::string> expected = {"Quelbrand", "INFO: Queue OK", "INFO: Detach"};
-  EXPECT_EQ(LogWithoutTimes(), expected);
+  ASSERT_TRUE(host.Load());
+  EXPECT_EQ(MathBytes(), math);
+  const std::vector<std::string> log = LogWithoutTimes();
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log[log.size() - 2], "ERROR: SKSEPlugin_Load: patches not applied, error 9 at SlotLookupSite");
+  EXPECT_EQ(log.back(), "INFO: SKSEPlugin_Load");
+}
+
+// Run with a German user locale (see the test's environment).
+TEST(Lifecycle, LoadingLeavesTheProcessLocaleAlone) {
+  standin::PlaceGameMath();
+  const std::string locale = std::setlocale(LC_ALL, nullptr);
+  Host host;
+  ASSERT_TRUE(host.LoadPlugin());
+  ASSERT_TRUE(host.Query());
+  ASSERT_TRUE(host.Load());
+  EXPECT_EQ(std::setlocale(LC_ALL, nullptr), locale);
+  char number[16];
+  _snprintf(number, sizeof number, "%.2f", 1.25);
+  EXPECT_STREQ(number, "1.25");
+  // The time stamp is the user's regional short date and time.
+  const std::string line = standin::ReadLogLines().at(1);
+  EXPECT_TRUE(std::regex_match(line, std::regex(R"(\[\d\d?\.\d\d?\.\d{4} \d\d?:\d\d:\d\d\]INFO: Queue OK)")))
+      << line;
 }
 
 TEST(Lifecycle, LoadWithoutAcceptedQueryStillInstalls) {

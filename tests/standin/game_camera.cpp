@@ -21,6 +21,8 @@ void PlaceGameCamera() {
   Place(0x6b8800, GameCameraDistanceBegin, GameCameraDistanceEnd);
   Place(0x474cd0, GameCameraOffsetBegin, GameCameraOffsetEnd);
   Place(0xa50ac0, GameNodeNameTestBegin, GameNodeNameTestEnd);
+  GameGlobal<uint32_t>(kCameraOffsetPointer) = kCameraOffsetValues;
+  GameGlobal<uint32_t>(kCameraRegisterFaults) = 0;
 }
 
 }  // namespace standin

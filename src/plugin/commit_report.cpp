@@ -1,0 +1,67 @@
+#include "plugin/commit_report.h"
+
+#include <cstring>
+
+#include "crash/exception_filter.h"
+#include "plugin/log.h"
+#include "plugin/patch_sites.h"
+
+namespace {
+
+struct SiteVariable {
+  const PatchSite* site;
+  const char* name;
+};
+
+#define SITE_VARIABLE(site) \
+  { &site, #site }
+
+// Every redirected place's site variable; the table names them.
+const SiteVariable kSiteVariables[] = {
+    SITE_VARIABLE(ExceptionFilterSite),
+    SITE_VARIABLE(CreateEffectSite),
+    SITE_VARIABLE(CreateEffectFromFileASite),
+    SITE_VARIABLE(CreateTextureFromFileInMemorySite),
+    SITE_VARIABLE(CreateTextureFromFileInMemoryExSite),
+    SITE_VARIABLE(SpinLockEnterSite),
+    SITE_VARIABLE(GatedCallSite),
+    SITE_VARIABLE(MatrixMultiplySite),
+    SITE_VARIABLE(TransformMultiplySite),
+    SITE_VARIABLE(SlotLookupSite),
+    SITE_VARIABLE(ThirdPersonCameraSite),
+    SITE_VARIABLE(FormHeapPassThroughSite),
+    SITE_VARIABLE(FormHeapAllocateSite),
+    SITE_VARIABLE(EventWaitSite),
+    SITE_VARIABLE(TrackedCallSite),
+    SITE_VARIABLE(BoxPlanesTestSite),
+    SITE_VARIABLE(HavokResourceReleaseSite),
+    SITE_VARIABLE(HavokResourceLockedSite2),
+    SITE_VARIABLE(HavokResourceLockedSite1),
+    SITE_VARIABLE(HavokHeapAllocateSite),
+    SITE_VARIABLE(HavokHeapFreeSite),
+};
+
+#undef SITE_VARIABLE
+
+}  // namespace
+
+const char* ChangedPlaceName(const PatchSite* site) {
+  for (const SiteVariable& variable : kSiteVariables) {
+    if (variable.site != site) continue;
+    for (const GamePlace& place : kGamePlaces) {
+      if (place.kind != PlaceKind::Jump && std::strcmp(place.name, variable.name) == 0) return place.name;
+    }
+  }
+  return nullptr;
+}
+
+LONG CommitAndReport(const char* phase) {
+  PatchSite* failed = nullptr;
+  LONG error = PatchCommit(&failed);
+  if (error != NO_ERROR) {
+    const char* name = ChangedPlaceName(failed);
+    LogLine(GetLog(), LogError, "%s: patches not applied, error %ld at %s", phase, error,
+            name != nullptr ? name : "an unlisted site");
+  }
+  return error;
+}

@@ -1,0 +1,11 @@
+#pragma once
+
+#include "patching/transaction.h"
+
+// The name, from the table of changed places, of the site a patch call was
+// given; null for a site the table does not list.
+const char* ChangedPlaceName(const PatchSite* site);
+
+// Commits the open transaction; a failure leaves one ERROR line naming the
+// error and the site that caused it, so that a missing fix is visible.
+LONG CommitAndReport(const char* phase);
