@@ -1,0 +1,27 @@
+#pragma once
+
+// A file's bytes mapped read-only: the pages are read only where they are
+// looked at, so judging a large texture costs its header, not its size.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+class MappedFile {
+ public:
+  explicit MappedFile(const std::filesystem::path& path);
+  ~MappedFile();
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+
+  // False with error() set when the file cannot be read or is 4 GiB or larger.
+  bool ok() const { return error_.empty(); }
+  const std::string& error() const { return error_; }
+  const void* data() const { return data_; }  // null for an empty file
+  uint32_t size() const { return size_; }
+
+ private:
+  const void* data_ = nullptr;
+  uint32_t size_ = 0;
+  std::string error_;
+};
