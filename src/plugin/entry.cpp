@@ -8,6 +8,7 @@
 #include "patching/transaction.h"
 #include "plugin/handshake.h"
 #include "plugin/log.h"
+#include "quelbrand_version.h"
 #include "shadercache/shader_cache.h"
 #include "simd/math_install.h"
 #include "textures/texture_hooks.h"
@@ -21,6 +22,7 @@ namespace {
 
 void OnProcessAttach(HINSTANCE module) {
   LogRaw(GetLog(), "%s", kPluginName);
+  LogLine(GetLog(), LogInfo, "%s %s", kPluginName, QUELBRAND_VERSION_TEXT);
   DisableThreadLibraryCalls(module);
   PatchBegin();
   PatchUpdateThread(GetCurrentThread());

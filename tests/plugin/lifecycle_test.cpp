@@ -78,6 +78,7 @@ TEST(Lifecycle, LoadRedirectsMathAndDetachPutsTheGameBack) {
   EXPECT_EQ(MathBytes(), before);
   EXPECT_EQ(std::memcmp(MultiplyThroughGame(a, b).data(), scalar.data(), sizeof scalar), 0);
   std::vector<std::string> expected = {"Quelbrand",
+                                       standin::kVersionLine,
                                        "INFO: Queue OK",
                                        "INFO: Memory Hooked",
                                        "INFO: Hooked D3DX9_42.dll D3DXCreateTextureFromFileInMemory",
@@ -95,7 +96,7 @@ TEST(Lifecycle, DetachWithoutLoadRemovesNothing) {
   ASSERT_TRUE(host.Query());
   host.Unload();
   EXPECT_EQ(MathBytes(), before);
-  std::vector<std::string> expected = {"Quelbrand", "INFO: Queue OK", "INFO: Detach"};
+  std::vector<std::string> expected = {"Quelbrand", standin::kVersionLine, "INFO: Queue OK", "INFO: Detach"};
   EXPECT_EQ(LogWithoutTimes(), expected);
 }
 

@@ -174,7 +174,7 @@ TEST_F(ShaderCache, MissWritesTheObjectAndHitSkipsTheCompiler) {
   Start(kCacheOn);
   EXPECT_EQ(
       Log(),
-      (Lines{"Quelbrand", "INFO: shader cache dir " + CacheFolder(),
+      (Lines{"Quelbrand", standin::kVersionLine, "INFO: shader cache dir " + CacheFolder(),
              "INFO: Hooked D3DX9_43.dll D3DXCreateEffect",
              "INFO: Hooked D3DX9_43.dll D3DXCreateEffectFromFileA", "INFO: Queue OK", "INFO: Memory Hooked",
              "INFO: Hooked D3DX9_42.dll D3DXCreateTextureFromFileInMemory",
@@ -233,7 +233,7 @@ TEST_F(ShaderCache, EffectFilesShareCacheFilesByContent) {
 
 TEST_F(ShaderCache, OffLeavesD3DXAlone) {
   Start("[Optimize]\nFasterLoading=1\n");
-  EXPECT_EQ(Log(), (Lines{"Quelbrand", "INFO: Queue OK", "INFO: Memory Hooked",
+  EXPECT_EQ(Log(), (Lines{"Quelbrand", standin::kVersionLine, "INFO: Queue OK", "INFO: Memory Hooked",
                           "INFO: Hooked D3DX9_42.dll D3DXCreateTextureFromFileInMemory",
                           "INFO: Hooked D3DX9_43.dll D3DXCreateTextureFromFileInMemoryEx",
                           "INFO: SKSEPlugin_Load"}));
