@@ -24,6 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int64_t shift = 0;
   if (size >= sizeof shift) {
     std::memcpy(&shift, data, sizeof shift);
+    // A distance between two addresses: within 47 bits either way.
+    shift = static_cast<int64_t>(static_cast<uint64_t>(shift) << 17) >> 17;
     data += sizeof shift;
     size -= sizeof shift;
   }

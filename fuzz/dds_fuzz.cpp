@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 
 #include "textures/dds_format.h"
 #include "textures/dds_verdict.h"

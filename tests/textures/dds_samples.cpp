@@ -1,6 +1,7 @@
 #include "dds_samples.h"
 
 #include <cstring>
+#include <initializer_list>
 
 #include "dds_builder.h"
 
