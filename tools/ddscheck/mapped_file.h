@@ -1,11 +1,13 @@
 #pragma once
 
-// A file's bytes mapped read-only: the pages are read only where they are
-// looked at, so judging a large texture costs its header, not its size.
+// A file's bytes, read-only. Small files are read in one piece; larger ones
+// are mapped, so that only the pages looked at are read and judging a large
+// texture costs its header, not its size.
 
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 class MappedFile {
  public:
@@ -23,5 +25,7 @@ class MappedFile {
  private:
   const void* data_ = nullptr;
   uint32_t size_ = 0;
+  bool mapped_ = false;
+  std::vector<uint8_t> bytes_;
   std::string error_;
 };
