@@ -218,8 +218,8 @@ TEST_F(ShaderCache, MissWritesTheObjectAndHitSkipsTheCompiler) {
 TEST_F(ShaderCache, EffectFilesShareCacheFilesByContent) {
   CreateDirectoryA(CacheFolder().c_str(), nullptr);
   Start(kCacheOn);
-  EXPECT_EQ(Log()[1], "INFO: shader cache dir " + CacheFolder());
-  EXPECT_EQ(Log()[2], "INFO: Hooked D3DX9_43.dll D3DXCreateEffect");
+  EXPECT_EQ(Log()[2], "INFO: shader cache dir " + CacheFolder());
+  EXPECT_EQ(Log()[3], "INFO: Hooked D3DX9_43.dll D3DXCreateEffect");
   WriteFile("first.fx", "value=3");
   WriteFile("second.fx", "value=3");
   EXPECT_EQ(CreateFromFile("first.fx"), Made(3));
