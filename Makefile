@@ -17,8 +17,10 @@ all: build
 bootstrap:
 	@tools/bootstrap
 
+CROSS_CONFIGURE = cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
 build: bootstrap
-	cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	$(CROSS_CONFIGURE)
 	cmake --build $(BUILD) -j $(JOBS)
 
 build-native: bootstrap
@@ -41,7 +43,10 @@ test: build build-native build-sanitize
 fuzz: build-sanitize
 	cd $(SANITIZE_BUILD) && ctest --output-on-failure -R '^fuzz_'
 
-package: build
+# Builds only what the archives hold.
+package: bootstrap
+	$(CROSS_CONFIGURE)
+	cmake --build $(BUILD) -j $(JOBS) --target Quelbrand quelbrand-ddscheck
 	@tools/package $(BUILD) $(PACKAGE_DIR)
 
 demo: build
