@@ -37,7 +37,7 @@ bool IsDdsName(const fs::path& path) {
   return extension == ".dds";
 }
 
-FileVerdict Unreadable(const fs::path& path, const std::string& error) {
+FileVerdict Entry(const fs::path& path, const std::string& error) {
   FileVerdict file;
   file.path = path.u8string();
   file.error = error;
@@ -49,9 +49,9 @@ void AddTree(const fs::path& root, std::vector<FileVerdict>* files) {
   fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, error);
   for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
     std::error_code typeError;
-    if (it->is_regular_file(typeError) && IsDdsName(it->path())) files->push_back(Unreadable(it->path(), ""));
+    if (it->is_regular_file(typeError) && IsDdsName(it->path())) files->push_back(Entry(it->path(), ""));
   }
-  if (error) files->push_back(Unreadable(root, "cannot list the folder: " + error.message()));
+  if (error) files->push_back(Entry(root, "cannot list the folder: " + error.message()));
 }
 
 void WriteJsonString(std::FILE* out, const std::string& text) {
@@ -85,7 +85,7 @@ void CheckSummary::Add(const FileVerdict& file) {
 
 FileVerdict CheckFile(const fs::path& path, const DdsCall& call) {
   const MappedFile mapped(path);
-  if (!mapped.ok()) return Unreadable(path, mapped.error());
+  if (!mapped.ok()) return Entry(path, mapped.error());
   FileVerdict file;
   file.path = path.u8string();
   file.verdict = JudgeDds(mapped.data(), mapped.size(), call);
@@ -100,7 +100,7 @@ std::vector<FileVerdict> ListFiles(const std::vector<std::string>& paths) {
     if (fs::is_directory(path, error)) {
       AddTree(path, &files);
     } else {
-      files.push_back(Unreadable(path, ""));
+      files.push_back(Entry(path, ""));
     }
   }
   std::sort(files.begin(), files.end(),
