@@ -60,7 +60,8 @@ TEST(LogFile, VersionResourceNamesTheBuildTheLogNames) {
   char* text = nullptr;
   UINT length = 0;
   ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
-  EXPECT_EQ(fixed->dwFileVersionMS, static_cast<DWORD>(QUELBRAND_VERSION_MAJOR << 16 | QUELBRAND_VERSION_MINOR));
+  EXPECT_EQ(fixed->dwFileVersionMS,
+            static_cast<DWORD>(QUELBRAND_VERSION_MAJOR << 16 | QUELBRAND_VERSION_MINOR));
   EXPECT_EQ(fixed->dwFileVersionLS, static_cast<DWORD>(QUELBRAND_VERSION_PATCH << 16));
   ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\040904B0\\ProductVersion",
                              reinterpret_cast<void**>(&text), &length));
