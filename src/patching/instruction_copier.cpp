@@ -113,21 +113,33 @@ const uint8_t* Invalid(const CopyEntry&, CopierState& state, uint8_t*, const uin
   return s + 1;
 }
 
+// Whether byte `offset` of the opcode at `s` lies within the longest
+// instruction counted from its first prefix. Bytes beyond it are never read
+// or copied: the instruction is invalid whatever they are.
+bool WithinLongest(const CopierState& state, const uint8_t* s, unsigned offset) {
+  return static_cast<size_t>(s - state.start) + offset < kMaxInstructionLength;
+}
+
 const uint8_t* Copy(const CopyEntry& row, CopierState& state, uint8_t* d, const uint8_t* s) {
   bool overridden = (FlagsOf(row) & kAddressSizeRow) ? state.addressSize : state.operandSize;
   unsigned base = overridden ? SizeOverrideOf(row) : SizeOf(row);
   unsigned size = base;
   unsigned modrmOffset = ModRmOffsetOf(row);
   if (modrmOffset != 0) {
+    if (!WithinLongest(state, s, modrmOffset)) return Invalid(row, state, d, s);
     uint8_t modrm = s[modrmOffset];
     if (state.addressSize) {
       size += ModRm16Follow(modrm);
     } else {
       uint8_t follow = kModRm[modrm];
       size += follow & 0x0F;
-      if ((follow & 0x10) && (s[modrmOffset + 1] & 7) == 5) size += 4;
+      if (follow & 0x10) {
+        if (!WithinLongest(state, s, modrmOffset + 1)) return Invalid(row, state, d, s);
+        if ((s[modrmOffset + 1] & 7) == 5) size += 4;
+      }
     }
   }
+  if (!WithinLongest(state, s, size - 1)) return Invalid(row, state, d, s);
   std::memcpy(d, s, size);
   unsigned dispOffset = DispOffsetOf(row);
   if (dispOffset != 0) {
@@ -147,6 +159,10 @@ const uint8_t* Copy(const CopyEntry& row, CopierState& state, uint8_t* d, const 
 }
 
 const uint8_t* CopyFromMap(const CopyEntry* map, CopierState& state, uint8_t* d, const uint8_t* s) {
+  if (!WithinLongest(state, s, 0)) {
+    state.outcome->invalid = true;
+    return s;
+  }
   const CopyEntry& row = map[*s];
   return row.handler(row, state, d, s);
 }
@@ -179,7 +195,7 @@ const uint8_t* Escape(const CopyEntry&, CopierState& state, uint8_t* d, const ui
 const uint8_t* ShortJump(const CopyEntry& row, CopierState& state, uint8_t* d, const uint8_t* s) {
   // Under an operand-size prefix the widened form would be read as a 16-bit
   // branch; such a jump is not moved.
-  if (state.operandSize) return Invalid(row, state, d, s);
+  if (state.operandSize || !WithinLongest(state, s, 1)) return Invalid(row, state, d, s);
   int64_t e = static_cast<int8_t>(s[1]);
   int64_t moved;
   if (*s == 0xEB) {
@@ -202,11 +218,13 @@ const uint8_t* ShortJump(const CopyEntry& row, CopierState& state, uint8_t* d, c
 
 // F6 /0 and F7 /0 (test) carry an immediate; the rest of group 3 does not.
 const uint8_t* Group3Byte(const CopyEntry& row, CopierState& state, uint8_t* d, const uint8_t* s) {
+  if (!WithinLongest(state, s, 1)) return Invalid(row, state, d, s);
   unsigned size = ((s[1] >> 3) & 7) == 0 ? 3 : 2;
   return Copy(Resized(row, size, size), state, d, s);
 }
 
 const uint8_t* Group3Word(const CopyEntry& row, CopierState& state, uint8_t* d, const uint8_t* s) {
+  if (!WithinLongest(state, s, 1)) return Invalid(row, state, d, s);
   bool test = ((s[1] >> 3) & 7) == 0;
   return Copy(Resized(row, test ? 6 : 2, test ? 4 : 2), state, d, s);
 }
@@ -214,7 +232,7 @@ const uint8_t* Group3Word(const CopyEntry& row, CopierState& state, uint8_t* d, 
 // BOUND, LES and LDS take a memory operand; with a register operand (mod 11)
 // these bytes start a VEX or EVEX instruction, which is not moved.
 const uint8_t* MemoryOperandOnly(const CopyEntry& row, CopierState& state, uint8_t* d, const uint8_t* s) {
-  if ((s[1] >> 6) == 3) return Invalid(row, state, d, s);
+  if (!WithinLongest(state, s, 1) || (s[1] >> 6) == 3) return Invalid(row, state, d, s);
   return Copy(row, state, d, s);
 }
 

@@ -9,6 +9,7 @@
 #include "plugin/commit_report.h"
 #include "plugin/handshake.h"
 #include "plugin/log.h"
+#include "quelbrand_version.h"
 #include "shadercache/shader_cache.h"
 #include "simd/math_install.h"
 #include "textures/texture_hooks.h"
@@ -22,6 +23,7 @@ namespace {
 
 void OnProcessAttach(HINSTANCE module) {
   LogRaw(GetLog(), "%s", kPluginName);
+  LogLine(GetLog(), LogInfo, "%s %s", kPluginName, QUELBRAND_VERSION_TEXT);
   DisableThreadLibraryCalls(module);
   PatchBegin();
   PatchUpdateThread(GetCurrentThread());

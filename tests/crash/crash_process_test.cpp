@@ -181,6 +181,7 @@ TEST(CrashReport, AccessViolationGivesTheWholeReportDumpAndSave) {
 
   const std::vector<std::string> log = LogWithoutTimes();
   const std::vector<std::string> startUp = {"Quelbrand",
+                                            standin::kVersionLine,
                                             "INFO: Queue OK",
                                             "INFO: Memory Hooked",
                                             "INFO: Hooked D3DX9_42.dll D3DXCreateTextureFromFileInMemory",

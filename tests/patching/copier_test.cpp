@@ -181,6 +181,18 @@ TEST(CopierLength, InvalidRowsConsumeOneByteAndCopyNothing) {
   const uint8_t* next = CopyInstruction(dst, prefixes.data(), 0, &outcome);
   EXPECT_TRUE(outcome.invalid);
   EXPECT_LE(static_cast<size_t>(next - prefixes.data()), kMaxInstructionLength);
+  // Prefixes and an opcode whose operands would run past 15 bytes: nothing
+  // beyond the 15th byte is read or written.
+  for (size_t count : {10, 13, 14}) {
+    std::vector<uint8_t> code(count, 0x26);
+    code.insert(code.end(), {0x81, 0x84, 0x24, 1, 2, 3, 4, 5, 6, 7, 8});  // add [esp+disp32], imm32
+    code.resize(kMaxInstructionLength);
+    std::memset(dst, 0xAA, sizeof dst);
+    next = CopyInstruction(dst, code.data(), 0, &outcome);
+    EXPECT_TRUE(outcome.invalid) << count;
+    EXPECT_LE(static_cast<size_t>(next - code.data()), kMaxInstructionLength) << count;
+    EXPECT_EQ(dst[kMaxInstructionLength], 0xAA) << count;
+  }
 }
 
 TEST(CopierRelocation, CallAndNearJumpsKeepTheirDestination) {

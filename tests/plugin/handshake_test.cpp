@@ -33,6 +33,7 @@ TEST(Handshake, StartUpLogsNameQueryAndLoadInOrder) {
   EXPECT_EQ(host.hostFunctionCalls(), 1);
 
   std::vector<std::string> expected = {"Quelbrand",
+                                       standin::kVersionLine,
                                        "INFO: Queue OK",
                                        "INFO: Memory Hooked",
                                        "INFO: Hooked D3DX9_42.dll D3DXCreateTextureFromFileInMemory",
@@ -48,8 +49,8 @@ TEST(Handshake, EditorIsRefusedAfterDescriptorAndHostCall) {
   ExpectDescriptorFilled(host);
   EXPECT_EQ(host.hostFunctionCalls(), 1);
   auto lines = LogWithoutTimes();
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[1], "ERROR: loaded in editor, marking as incompatible");
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[2], "ERROR: loaded in editor, marking as incompatible");
 }
 
 TEST(Handshake, RuntimeVersionBoundary) {
@@ -62,8 +63,11 @@ TEST(Handshake, RuntimeVersionBoundary) {
   EXPECT_TRUE(host.Query(0xFFFFFFFF));
 
   std::vector<std::string> expected = {
-      "Quelbrand",      "ERROR: unsupported runtime version 091FFFFF",
-      "INFO: Queue OK", "ERROR: unsupported runtime version 0000ABCD",
+      "Quelbrand",
+      standin::kVersionLine,
+      "ERROR: unsupported runtime version 091FFFFF",
+      "INFO: Queue OK",
+      "ERROR: unsupported runtime version 0000ABCD",
       "INFO: Queue OK",
   };
   EXPECT_EQ(LogWithoutTimes(), expected);

@@ -81,6 +81,7 @@ TEST(Lifecycle, LoadRedirectsMathAndDetachPutsTheGameBack) {
   EXPECT_EQ(MathBytes(), before);
   EXPECT_EQ(std::memcmp(MultiplyThroughGame(a, b).data(), scalar.data(), sizeof scalar), 0);
   std::vector<std::string> expected = {"Quelbrand",
+                                       standin::kVersionLine,
                                        "INFO: Queue OK",
                                        "INFO: Memory Hooked",
                                        "INFO: Hooked D3DX9_42.dll D3DXCreateTextureFromFileInMemory",
@@ -152,7 +153,7 @@ TEST(Lifecycle, LoadingLeavesTheProcessLocaleAlone) {
   _snprintf(number, sizeof number, "%.2f", 1.25);
   EXPECT_STREQ(number, "1.25");
   // The time stamp is the user's regional short date and time.
-  const std::string line = standin::ReadLogLines().at(1);
+  const std::string line = standin::ReadLogLines().at(2);
   EXPECT_TRUE(std::regex_match(line, std::regex(R"(\[\d\d?\.\d\d?\.\d{4} \d\d?:\d\d:\d\d\]INFO: Queue OK)")))
       << line;
 }

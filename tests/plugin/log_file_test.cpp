@@ -8,6 +8,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "standin/standin.h"
 
@@ -38,11 +39,34 @@ TEST(LogFile, LinesCarryLocalTimeInRegionalFormat) {
   }
 
   auto lines = ReadLogLines();
-  ASSERT_EQ(lines.size(), 2u);
+  ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0], "Quelbrand");
+  EXPECT_EQ(standin::WithoutTime(lines[1]), standin::kVersionLine);
   std::smatch match;
-  ASSERT_TRUE(std::regex_match(lines[1], match, std::regex(R"(\[([^\]]+)\]INFO: Queue OK)"))) << lines[1];
+  ASSERT_TRUE(std::regex_match(lines[2], match, std::regex(R"(\[([^\]]+)\]INFO: Queue OK)"))) << lines[2];
   EXPECT_TRUE(acceptable.count(match[1].str())) << match[1].str();
+}
+
+// The file properties and the log's second line name the same build.
+TEST(LogFile, VersionResourceNamesTheBuildTheLogNames) {
+  Host host;
+  ASSERT_TRUE(host.LoadPlugin());
+  char path[MAX_PATH];
+  ASSERT_NE(GetModuleFileNameA(host.module(), path, MAX_PATH), 0u);
+  std::vector<char> info(GetFileVersionInfoSizeA(path, nullptr));
+  ASSERT_FALSE(info.empty());
+  ASSERT_TRUE(GetFileVersionInfoA(path, 0, static_cast<DWORD>(info.size()), info.data()));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  char* text = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+  EXPECT_EQ(fixed->dwFileVersionMS,
+            static_cast<DWORD>(QUELBRAND_VERSION_MAJOR << 16 | QUELBRAND_VERSION_MINOR));
+  EXPECT_EQ(fixed->dwFileVersionLS, static_cast<DWORD>(QUELBRAND_VERSION_PATCH << 16));
+  ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\040904B0\\ProductVersion",
+                             reinterpret_cast<void**>(&text), &length));
+  EXPECT_EQ(std::string("INFO: Quelbrand ") + text, standin::kVersionLine);
+  EXPECT_EQ(standin::WithoutTime(ReadLogLines().at(1)), standin::kVersionLine);
 }
 
 TEST(LogFile, SecondStartTruncatesPreviousLog) {
@@ -52,8 +76,9 @@ TEST(LogFile, SecondStartTruncatesPreviousLog) {
   }
   Host host;
   ASSERT_TRUE(host.LoadPlugin());
-  std::string text = ReadFile(standin::LogPath());
-  EXPECT_EQ(text, "Quelbrand\r\n");
+  const auto lines = ReadLogLines();
+  EXPECT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines.at(0), "Quelbrand");
 }
 
 TEST(LogFile, MissingFolderSendsLinesToStandardError) {

@@ -177,7 +177,7 @@ TEST_F(ShaderCache, MissWritesTheObjectAndHitSkipsTheCompiler) {
   Start(kCacheOn);
   EXPECT_EQ(
       Log(),
-      (Lines{"Quelbrand", "INFO: shader cache dir " + CacheFolder(),
+      (Lines{"Quelbrand", standin::kVersionLine, "INFO: shader cache dir " + CacheFolder(),
              "INFO: Hooked D3DX9_43.dll D3DXCreateEffect",
              "INFO: Hooked D3DX9_43.dll D3DXCreateEffectFromFileA", "INFO: Queue OK", "INFO: Memory Hooked",
              "INFO: Hooked D3DX9_42.dll D3DXCreateTextureFromFileInMemory",
@@ -221,8 +221,8 @@ TEST_F(ShaderCache, MissWritesTheObjectAndHitSkipsTheCompiler) {
 TEST_F(ShaderCache, EffectFilesShareCacheFilesByContent) {
   CreateDirectoryA(CacheFolder().c_str(), nullptr);
   Start(kCacheOn);
-  EXPECT_EQ(Log()[1], "INFO: shader cache dir " + CacheFolder());
-  EXPECT_EQ(Log()[2], "INFO: Hooked D3DX9_43.dll D3DXCreateEffect");
+  EXPECT_EQ(Log()[2], "INFO: shader cache dir " + CacheFolder());
+  EXPECT_EQ(Log()[3], "INFO: Hooked D3DX9_43.dll D3DXCreateEffect");
   WriteFile("first.fx", "value=3");
   WriteFile("second.fx", "value=3");
   EXPECT_EQ(CreateFromFile("first.fx"), Made(3));
@@ -236,7 +236,7 @@ TEST_F(ShaderCache, EffectFilesShareCacheFilesByContent) {
 
 TEST_F(ShaderCache, OffLeavesD3DXAlone) {
   Start("[Optimize]\nFasterLoading=1\n");
-  EXPECT_EQ(Log(), (Lines{"Quelbrand", "INFO: Queue OK", "INFO: Memory Hooked",
+  EXPECT_EQ(Log(), (Lines{"Quelbrand", standin::kVersionLine, "INFO: Queue OK", "INFO: Memory Hooked",
                           "INFO: Hooked D3DX9_42.dll D3DXCreateTextureFromFileInMemory",
                           "INFO: Hooked D3DX9_43.dll D3DXCreateTextureFromFileInMemoryEx",
                           "INFO: SKSEPlugin_Load"}));

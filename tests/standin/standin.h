@@ -10,11 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "quelbrand_version.h"
+
 namespace standin {
 
 constexpr uint32_t kGameAreaBegin = 0x401000;
 constexpr uint32_t kGameAreaEnd = 0x1c00000;
 constexpr uint32_t kRuntime1_9_32 = 0x09200000;
+// The log's second line, without its time: the build that wrote the log.
+constexpr char kVersionLine[] = "INFO: Quelbrand " QUELBRAND_VERSION_TEXT;
 
 // The host's record, laid out as the host lays it out.
 struct HostRecord {

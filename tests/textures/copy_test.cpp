@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -45,7 +46,7 @@ TEST(CopyBytesSimd, MatchesAByteCopyAtEveryAlignmentAndLength) {
     const std::vector<uint8_t> bytes = PatternBytes(count, count);
     for (uint32_t from = 0; from < 16; from += 4) {
       GuardedBuffer source(count + from);  // ends at the guard page
-      std::memcpy(source.data() + from, bytes.data(), count);
+      std::copy(bytes.begin(), bytes.end(), source.data() + from);
       for (uint32_t to = 0; to < 16; ++to) {
         const auto [written, around] =
             Written(to, count, [&](uint8_t* at) { CopyBytesSimd(at, source.data() + from, count); });
@@ -65,7 +66,7 @@ TEST(ExpandRgbRow, BothVariantsWidenEveryPixelWithOpaqueAlpha) {
     const std::vector<uint8_t> bytes = PatternBytes(3 * count, count);
     for (uint32_t from : {0u, 1u, 16u}) {
       GuardedBuffer source(3 * count + from);
-      std::memcpy(source.data() + from, bytes.data(), bytes.size());
+      std::copy(bytes.begin(), bytes.end(), source.data() + from);
       for (ExpandRgbRowFunction expand : variants) {
         for (uint32_t to : {0u, 4u, 7u}) {
           const auto [written, around] =

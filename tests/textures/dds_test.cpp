@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <tuple>
@@ -128,7 +129,7 @@ TEST(DdsFuzz, DamagedFilesStayInsideTheirBytes) {
     }
     for (const auto& bytes : variants) {
       GuardedBuffer buffer(bytes.size());
-      std::memcpy(buffer.data(), bytes.data(), bytes.size());
+      std::copy(bytes.begin(), bytes.end(), buffer.data());
       const uint8_t* end = buffer.data() + bytes.size();
       DdsFile file;
       if (!ParseDdsHeader(buffer.data(), static_cast<uint32_t>(bytes.size()), &file)) continue;

@@ -1,0 +1,107 @@
+// The checker: its verdict on every kind of file and call, the memory it
+// reports, the files it finds in folders and its JSON text.
+
+#include "ddscheck.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+
+#include "dds_builder.h"
+#include "dds_samples.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+DdsVerdict Judge(const std::vector<uint8_t>& bytes, const DdsCall& call = {}) {
+  return JudgeDds(bytes.data(), static_cast<uint32_t>(bytes.size()), call);
+}
+
+void WriteFile(const fs::path& path, const std::vector<uint8_t>& bytes) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+template <typename Write>
+std::string Printed(Write write) {
+  std::FILE* out = std::tmpfile();
+  write(out);
+  std::string text(static_cast<size_t>(std::ftell(out)), '\0');
+  std::rewind(out);
+  text.resize(std::fread(&text[0], 1, text.size(), out));
+  std::fclose(out);
+  return text;
+}
+
+TEST(DdsCheck, EverySampleGetsItsVerdict) {
+  std::set<uint32_t> reasons;
+  for (const DdsSample& sample : DdsSamples()) {
+    EXPECT_STREQ(DdsReasonName(Judge(sample.bytes, sample.call).reason), DdsReasonName(sample.expected))
+        << sample.name;
+    reasons.insert(sample.expected);
+  }
+  EXPECT_EQ(reasons.size(), DdsReasonCount);
+}
+
+TEST(DdsCheck, MemoryIsTheFullChainInTheTexturesFormat) {
+  const DdsVerdict dxt1 = Judge(MakeDdsWithMips(Dxt1PixelFormat(), 256, 256));
+  EXPECT_EQ(dxt1.textureBytes, 32768u + 8192 + 2048 + 512 + 128 + 32 + 8 + 8 + 8);
+  EXPECT_EQ(dxt1.textureFormat, kFormatDxt1);
+  const DdsVerdict widened = Judge(MakeDds({R8G8B8PixelFormat(), 20, 12, 1}));
+  EXPECT_EQ(widened.textureBytes, 4u * (20 * 12 + 10 * 6 + 5 * 3 + 2 * 1 + 1));
+  EXPECT_EQ(widened.textureFormat, kFormatA8R8G8B8);
+  EXPECT_EQ(Judge(MakeDds({Dxt1PixelFormat(), 256, 256, 1})).textureBytes, 0u);
+}
+
+TEST(DdsCheck, FoldersYieldTheirDdsFilesSortedAndUnreadableOnesAreNamed) {
+  const fs::path root = fs::temp_directory_path() /
+                        ("ddscheck-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+  fs::remove_all(root);
+  WriteFile(root / "b" / "deep" / "full.DDS", MakeDdsWithMips(Dxt1PixelFormat(), 32, 32));
+  WriteFile(root / "a-top.dds", MakeDds({Dxt1PixelFormat(), 32, 32, 1}));
+  WriteFile(root / "b" / "empty.dds", {});
+  WriteFile(root / "b" / "notes.txt", {'x'});
+  const std::string missing = (root / "missing.dds").u8string();
+
+  CheckSummary summary;
+  std::vector<std::string> lines;
+  for (FileVerdict& file : ListFiles({root.u8string(), missing})) {
+    file = CheckFile(fs::u8path(file.path), DdsCall{});
+    summary.Add(file);
+    lines.push_back(fs::u8path(file.path).filename().u8string() + " " +
+                    (file.error.empty() ? DdsReasonName(file.verdict.reason) : "unreadable"));
+  }
+  EXPECT_EQ(lines, (std::vector<std::string>{"a-top.dds partial chain", "full.DDS served",
+                                             "empty.dds not a DDS file", "missing.dds unreadable"}));
+  EXPECT_EQ(summary.files, 4u);
+  EXPECT_EQ(summary.served, 1u);
+  EXPECT_EQ(summary.unreadable, 1u);
+  EXPECT_EQ(summary.reasons[DdsPartialChain], 1u);
+  EXPECT_EQ(summary.textureBytes, 512u + 128 + 32 + 8 + 8 + 8);
+  fs::remove_all(root);
+}
+
+TEST(DdsCheck, JsonEscapesPathsAndCountsReasons) {
+  FileVerdict file;
+  file.path = "odd\"name\\with\nbreak.dds";
+  file.verdict = Judge(MakeDds({Dxt1PixelFormat(), 8, 8, 1}));
+  CheckSummary summary;
+  summary.Add(file);
+  const std::string text = Printed([&](std::FILE* out) {
+    WriteJsonFile(out, file, true);
+    WriteJsonSummary(out, summary);
+  });
+  EXPECT_NE(
+      text.find(R"("path": "odd\"name\\with\u000abreak.dds", "served": false, "reason": "partial chain")"),
+      std::string::npos)
+      << text;
+  EXPECT_NE(text.find(R"("reasons": {"partial chain": 1}})"), std::string::npos) << text;
+}
+
+}  // namespace

@@ -1,0 +1,42 @@
+#pragma once
+
+// The checker's work: which files to look at, the plug-in's verdict on each,
+// and the reports (text for people, JSON for tools).
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "textures/dds_verdict.h"
+
+struct FileVerdict {
+  std::string path;   // UTF-8
+  std::string error;  // why the file could not be read; empty when judged
+  DdsVerdict verdict;
+};
+
+struct CheckSummary {
+  uint64_t files = 0;
+  uint64_t unreadable = 0;
+  uint64_t served = 0;
+  uint64_t textureBytes = 0;  // of every served file
+  uint64_t reasons[DdsReasonCount] = {};
+  void Add(const FileVerdict& file);
+};
+
+FileVerdict CheckFile(const std::filesystem::path& path, const DdsCall& call);
+
+// The files named, and every ".dds" file (any case) in the folder trees
+// named, sorted by path. Folders that cannot be read become entries with an
+// error.
+std::vector<FileVerdict> ListFiles(const std::vector<std::string>& paths);
+
+// D3DFORMAT name ("DXT1", "A8R8G8B8"), or the number as text.
+std::string FormatName(uint32_t format);
+
+void WriteTextLine(std::FILE* out, const FileVerdict& file);
+void WriteTextSummary(std::FILE* out, const CheckSummary& summary);
+void WriteJsonFile(std::FILE* out, const FileVerdict& file, bool first);
+void WriteJsonSummary(std::FILE* out, const CheckSummary& summary);
