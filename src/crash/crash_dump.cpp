@@ -11,14 +11,24 @@ constexpr char kDumpPath[] = "data/skse/plugins/Quelbrand.dmp";
 
 }  // namespace
 
-void WriteCrashDump(EXCEPTION_POINTERS* pointers, bool fullMemory) {
+void WriteCrashDump(EXCEPTION_POINTERS* pointers, DWORD threadId, bool fullMemory) {
   HANDLE file =
       CreateFileA(kDumpPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file != INVALID_HANDLE_VALUE) {
-    MINIDUMP_EXCEPTION_INFORMATION exception = {GetCurrentThreadId(), pointers, FALSE};
-    MiniDumpWriteDump(GetCurrentProcess(), GetCurrentProcessId(), file,
-                      fullMemory ? MiniDumpWithFullMemory : MiniDumpNormal, &exception, nullptr, nullptr);
+  bool written = false;
+  DWORD error = 0;
+  if (file == INVALID_HANDLE_VALUE) {
+    error = GetLastError();
+  } else {
+    MINIDUMP_EXCEPTION_INFORMATION exception = {threadId, pointers, FALSE};
+    written = MiniDumpWriteDump(GetCurrentProcess(), GetCurrentProcessId(), file,
+                                fullMemory ? MiniDumpWithFullMemory : MiniDumpNormal, &exception, nullptr, nullptr);
+    if (!written) error = GetLastError();
     CloseHandle(file);
   }
-  LogLine(GetLog(), LogError, "Minidump saved in Quelbrand.dmp");
+  if (written) {
+    LogLine(GetLog(), LogError, "Minidump saved in Quelbrand.dmp");
+  } else {
+    LogLine(GetLog(), LogError, "Minidump not written to Quelbrand.dmp, error 0x%08x",
+            static_cast<unsigned>(error));
+  }
 }
