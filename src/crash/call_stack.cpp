@@ -63,6 +63,9 @@ void WalkCallStack(CONTEXT* context, HANDLE thread) {
   // LoadSymbolHandler now. Without one every frame shows its module and
   // offset only.
   LoadSymbolHandler();
+  // Symbols without an exact match (no debug record, or debug information of
+  // another format) still name functions; names undecorated, with lines.
+  SymSetOptions((SymGetOptions() & ~SYMOPT_EXACT_SYMBOLS) | SYMOPT_UNDNAME | SYMOPT_LOAD_LINES);
   const HANDLE process = GetCurrentProcess();
   LoadedModule modules[kModuleListSize];
   const size_t moduleCount = ListModules(modules);

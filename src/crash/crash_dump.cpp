@@ -20,8 +20,9 @@ void WriteCrashDump(EXCEPTION_POINTERS* pointers, DWORD threadId, bool fullMemor
     error = GetLastError();
   } else {
     MINIDUMP_EXCEPTION_INFORMATION exception = {threadId, pointers, FALSE};
-    written = MiniDumpWriteDump(GetCurrentProcess(), GetCurrentProcessId(), file,
-                                fullMemory ? MiniDumpWithFullMemory : MiniDumpNormal, &exception, nullptr, nullptr);
+    written =
+        MiniDumpWriteDump(GetCurrentProcess(), GetCurrentProcessId(), file,
+                          fullMemory ? MiniDumpWithFullMemory : MiniDumpNormal, &exception, nullptr, nullptr);
     if (!written) error = GetLastError();
     CloseHandle(file);
   }

@@ -17,12 +17,12 @@ constexpr DWORD kAccessViolation = 0xC0000005;
 constexpr DWORD kCxxException = 0xE06D7363;  // "msc": a throw of the Microsoft C++ runtime
 constexpr ULONG_PTR kExecuteFault = 8;       // first access-violation parameter of a DEP fault
 
-// Time limits of the steps. The walk loads symbols and the dump writes the
-// whole file, both slow on a loaded machine; a full-memory dump of a large
-// game takes long even when nothing is wrong.
+// Time limits of the steps. The walk loads symbols and the dump reads the
+// whole process, both slow on a loaded machine; a full-memory dump of a large
+// game takes minutes even when nothing is wrong.
 constexpr DWORD kQuickStepMs = 10000;
-constexpr DWORD kWalkMs = 30000;
-constexpr DWORD kDumpMs = 120000;
+constexpr DWORD kWalkMs = 60000;
+constexpr DWORD kDumpMs = 300000;
 // The autosave bounds its own wait (about 5 s).
 constexpr DWORD kSaveStepMs = 15000;
 
@@ -94,9 +94,9 @@ void Save(void* argument) {
 }  // namespace
 
 const ReportStep kReportSteps[] = {
-    {"Settings", kQuickStepMs, ReadSettings},       {"Exception", kQuickStepMs, LogException},
-    {"Call stack", kWalkMs, LogCallStack},          {"Havok statistics", kQuickStepMs, LogHavok},
-    {"Minidump", kDumpMs, WriteDump},               {"Autosave", kSaveStepMs, Save},
+    {"Settings", kQuickStepMs, ReadSettings}, {"Exception", kQuickStepMs, LogException},
+    {"Call stack", kWalkMs, LogCallStack},    {"Havok statistics", kQuickStepMs, LogHavok},
+    {"Minidump", kDumpMs, WriteDump},         {"Autosave", kSaveStepMs, Save},
 };
 const size_t kReportStepCount = sizeof kReportSteps / sizeof kReportSteps[0];
 
