@@ -59,18 +59,22 @@ bool RunSteps(Runner runner) {
 // with the abandoned step in `overrun`).
 bool WatchSteps(Runner self, uint32_t& overrun) {
   uint32_t seen = progress.load();
+  uint64_t stepProgress = 0;
   DWORD since = GetTickCount();
   for (;;) {
     if (RunnerOf(seen) == Done) return true;
     WaitForSingleObject(doneEvent, kPollMs);
     const uint32_t state = progress.load();
-    if (state != seen) {
+    overrun = NextOf(state) == 0 ? 0 : NextOf(state) - 1;
+    const ReportStep& step = kReportSteps[overrun];
+    const uint64_t nowProgress = step.progress != nullptr ? step.progress() : 0;
+    if (state != seen || nowProgress != stepProgress) {
       seen = state;
+      stepProgress = nowProgress;
       since = GetTickCount();
       continue;
     }
-    overrun = NextOf(seen) == 0 ? 0 : NextOf(seen) - 1;
-    if (GetTickCount() - since > kReportSteps[overrun].limitMs &&
+    if (GetTickCount() - since > step.limitMs &&
         progress.compare_exchange_strong(seen, Progress(self, NextOf(seen))))
       return false;
   }

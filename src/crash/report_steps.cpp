@@ -94,9 +94,14 @@ void Save(void* argument) {
 }  // namespace
 
 const ReportStep kReportSteps[] = {
-    {"Settings", kQuickStepMs, ReadSettings}, {"Exception", kQuickStepMs, LogException},
-    {"Call stack", kWalkMs, LogCallStack},    {"Havok statistics", kQuickStepMs, LogHavok},
-    {"Minidump", kDumpMs, WriteDump},         {"Autosave", kSaveStepMs, Save},
+    {"Settings", kQuickStepMs, ReadSettings, nullptr},
+    {"Exception", kQuickStepMs, LogException, nullptr},
+    {"Call stack", kWalkMs, LogCallStack, nullptr},
+    {"Havok statistics", kQuickStepMs, LogHavok, nullptr},
+    // A dump that keeps growing is making progress; its size is bounded by
+    // the process's memory.
+    {"Minidump", kDumpMs, WriteDump, CrashDumpBytes},
+    {"Autosave", kSaveStepMs, Save, nullptr},
 };
 const size_t kReportStepCount = sizeof kReportSteps / sizeof kReportSteps[0];
 

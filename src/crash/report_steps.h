@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <cstdint>
 
 // What the steps of a crash report work on: recorded by the crashing thread,
 // read by whichever thread runs the steps.
@@ -17,11 +18,13 @@ struct CrashJob {
 };
 
 // One step of the report. Each runs guarded; `limitMs` is how long it may
-// take before the handling goes on without it.
+// take without progress before the handling goes on without it. Progress is
+// a change of what `progress` (if any) returns.
 struct ReportStep {
   const char* name;
   DWORD limitMs;
   void (*run)(void* job);
+  uint64_t (*progress)();
 };
 
 // The report's steps in order: heading and settings, exception, call stack,

@@ -77,9 +77,16 @@ DWORD WINAPI OverflowThread(LPVOID) {
   return static_cast<DWORD>(Overflow(0));
 }
 
-// The second crash of "two-threads": well after the first one has started.
-DWORD WINAPI LaterFault(LPVOID) {
+// The second crash of "two-threads": running before the first thread takes
+// the heap lock, faulting well after the first crash has started.
+// Its mark is written without the heap, which the first thread holds.
+HANDLE secondFaultMark;
+
+DWORD WINAPI LaterFault(LPVOID started) {
+  SetEvent(started);
   Sleep(2000);
+  DWORD written = 0;
+  WriteFile(secondFaultMark, "1", 1, &written, nullptr);
   volatile int* volatile target = reinterpret_cast<int*>(0x20);
   *target = 1;
   return 0;
@@ -200,7 +207,11 @@ int main(int argc, char** argv) {
     return Overflow(0);
   }
   if (scenario == kScenarioTwoThreads) {
-    CloseHandle(CreateThread(nullptr, 0, LaterFault, nullptr, 0, nullptr));
+    secondFaultMark = CreateFileA(kSecondFaultPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE started = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    CloseHandle(CreateThread(nullptr, 0, LaterFault, started, 0, nullptr));
+    WaitForSingleObject(started, INFINITE);
     HeapLock(GetProcessHeap());
   }
   FaultOuter();

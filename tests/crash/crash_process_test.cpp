@@ -45,7 +45,8 @@ ChildRun RunCrashGame(const char* scenario) {
   std::string source = CRASH_GAME_PATH;
   if (source[0] == '/') source = "Z:" + source;  // a Unix path seen from Wine
   CopyFileA(source.c_str(), program.c_str(), FALSE);
-  for (const char* stale : {kFactsPath, standin::kSaveRecordPath, kDumpPath}) DeleteFileA(stale);
+  for (const char* stale : {kFactsPath, kSecondFaultPath, standin::kSaveRecordPath, kDumpPath})
+    DeleteFileA(stale);
 
   std::string command = "\"" + program + "\" " + scenario;
   STARTUPINFOA startup = {};
@@ -424,6 +425,8 @@ TEST(CrashReport, SecondCrashingThreadNeitherReportsNorDumps) {
     const ChildRun run = RunCrashGame(kScenarioTwoThreads);
     EXPECT_EQ(run.exitCode,
               kVerdictExitBase + (reportToWindows ? EXCEPTION_CONTINUE_SEARCH : EXCEPTION_EXECUTE_HANDLER));
+    std::ifstream mark(kSecondFaultPath);
+    EXPECT_EQ(mark.get(), '1');
     const std::vector<std::string> report = CrashLines();
     ASSERT_GE(report.size(), 8u);
     EXPECT_EQ(std::count(report.begin(), report.end(), "ERROR: Fatal error occured"), 1);

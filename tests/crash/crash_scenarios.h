@@ -22,3 +22,5 @@ constexpr char kScenarioNoModule[] = "no-module";    // faults in code outside a
 
 constexpr unsigned kVerdictExitBase = 0x7E00;
 constexpr char kFactsPath[] = "crash-facts.txt";
+// Written by the second thread of "two-threads" just before it faults.
+constexpr char kSecondFaultPath[] = "second-fault.txt";
