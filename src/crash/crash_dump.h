@@ -2,8 +2,16 @@
 
 #include <windows.h>
 
-// Writes a minidump of this process, with the crashing thread's exception, to
-// "data/skse/plugins/Quelbrand.dmp" (relative to the working folder, replaced
-// at each crash): the full process memory when `fullMemory` is set, a normal
-// dump otherwise. The log line after the attempt is written in every case.
-void WriteCrashDump(EXCEPTION_POINTERS* pointers, bool fullMemory);
+#include <cstdint>
+
+// Writes a minidump of this process, with the exception of the crashed
+// thread `threadId` (whose exception pointers these are; the caller may be
+// another thread), to "data/skse/plugins/Quelbrand.dmp" (relative to the
+// working folder, replaced at each crash): the full process memory when
+// `fullMemory` is set, a normal dump otherwise. Logs "Minidump saved in
+// Quelbrand.dmp" when the dump was written, an error line with the system's
+// error code when not.
+void WriteCrashDump(EXCEPTION_POINTERS* pointers, DWORD threadId, bool fullMemory);
+
+// The size the dump file has reached while WriteCrashDump writes it, else 0.
+uint64_t CrashDumpBytes();

@@ -6,7 +6,7 @@
 // save when "AutoSaveGame" is on, and returns the filter's verdict:
 // EXCEPTION_CONTINUE_SEARCH when "ReportToWindows" is on (the system's own
 // processing and error reporting follow), EXCEPTION_EXECUTE_HANDLER otherwise
-// (the process ends). Runs on the crashing thread; crashes of several threads
-// are handled one after the other, and a fault inside the handler itself
-// ends the process without a second report.
+// (the process ends). Only the first crash of the process is reported; a
+// thread crashing later waits, bounded, and returns the first verdict, and a
+// fault of the handling itself ends the process without a second report.
 LONG HandleCrash(EXCEPTION_POINTERS* pointers);

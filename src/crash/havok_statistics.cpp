@@ -54,10 +54,14 @@ void ReadBlockSlot(void* argument) {
 }  // namespace
 
 // The block and the game's allocators are of unknown state after a crash.
-void LogHavokStatistics() {
+const void* CurrentHavokBlock() {
   DWORD slot = TLS_OUT_OF_INDEXES;
-  if (GuardedCall(ReadBlockSlot, &slot) != 0) return;
-  auto* block = static_cast<const uint8_t*>(TlsGetValue(slot));
+  if (GuardedCall(ReadBlockSlot, &slot) != 0) return nullptr;
+  return TlsGetValue(slot);
+}
+
+void LogHavokStatistics(const void* havokBlock) {
+  auto* block = static_cast<const uint8_t*>(havokBlock);
   if (block == nullptr) return;
   LogLine(Log(), LogError, "Thread local Havok memory heap:");
   for (size_t i = 0; i < 4; ++i) {

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "camera/camera_fix.h"
+#include "crash/crash_reporter.h"
 #include "crash/exception_filter.h"
 #include "memory/havok_resources.h"
 #include "memory/memory_install.h"
@@ -52,6 +53,7 @@ void OnProcessDetach() {
   RemoveMathReplacements();
   CommitAndReport("Detach");
   RestoreGameExceptionFilter();
+  StopCrashReporter();
 }
 
 }  // namespace
@@ -72,6 +74,7 @@ asm(".globl _DllMain@12\n.set _DllMain@12, _PluginEntry@12");
 
 extern "C" bool SKSEPlugin_Load(const HostInterface*) {
   PatchRestoreAfterLaunch();
+  StartCrashReporter();
   // No thread is enlisted: the host's other threads are not running game
   // code that is rewritten here.
   PatchBegin();

@@ -45,8 +45,56 @@ void ThrowLikeTheGame() {
   RaiseException(kCxxExceptionCode, EXCEPTION_NONCONTINUABLE, 3, arguments);
 }
 
+// Faults inside a system DLL, or in code that belongs to no module.
+void FaultElsewhere() {
+  if (scenario == kScenarioDllFault) {
+    const HMODULE dll = GetModuleHandleA("msvcrt.dll");
+    auto length = reinterpret_cast<size_t(__cdecl*)(const char*)>(
+        reinterpret_cast<void*>(GetProcAddress(dll, "strlen")));
+    Fact("dll", reinterpret_cast<uintptr_t>(dll));
+    std::fclose(facts);
+    length(reinterpret_cast<const char*>(0x10));
+  }
+  // mov dword ptr [0x10], 1; ret
+  const uint8_t code[] = {0xC7, 0x05, 0x10, 0, 0, 0, 1, 0, 0, 0, 0xC3};
+  void* copy = VirtualAlloc(nullptr, sizeof code, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE);
+  std::memcpy(copy, code, sizeof code);
+  Fact("code", reinterpret_cast<uintptr_t>(copy));
+  std::fclose(facts);
+  reinterpret_cast<void (*)()>(copy)();
+}
+
+__attribute__((noinline)) int Overflow(volatile int depth) {
+  volatile char frame[4096];
+  frame[0] = static_cast<char>(depth);
+  if (depth < 0) return 0;
+  return Overflow(depth + 1) + frame[0];
+}
+
+DWORD WINAPI OverflowThread(LPVOID) {
+  Fact("thread", GetCurrentThreadId());
+  std::fclose(facts);
+  return static_cast<DWORD>(Overflow(0));
+}
+
+// The second crash of "two-threads": running before the first thread takes
+// the heap lock, faulting well after the first crash has started.
+// Its mark is written without the heap, which the first thread holds.
+HANDLE secondFaultMark;
+
+DWORD WINAPI LaterFault(LPVOID started) {
+  SetEvent(started);
+  Sleep(2000);
+  DWORD written = 0;
+  WriteFile(secondFaultMark, "1", 1, &written, nullptr);
+  volatile int* volatile target = reinterpret_cast<int*>(0x20);
+  *target = 1;
+  return 0;
+}
+
 __attribute__((noinline)) void FaultInner() {
   Fact("frame", reinterpret_cast<uintptr_t>(__builtin_return_address(0)));
+  if (scenario == kScenarioDllFault || scenario == kScenarioNoModule) FaultElsewhere();
   if (scenario == kScenarioCxxHavok) {
     std::fclose(facts);
     ThrowLikeTheGame();
@@ -84,15 +132,16 @@ LONG WINAPI ForwardingFilter(EXCEPTION_POINTERS* pointers) {
   return EXCEPTION_EXECUTE_HANDLER;
 }
 
-// The current thread's Havok memory block, with four allocators; the Debug
-// allocator's statistics function faults.
-void GiveThreadHavokBlock(DWORD slot) {
+// The current thread's Havok memory block, with four allocators; the
+// statistics function of the allocator `odd` behaves as `behaviour` says.
+void GiveThreadHavokBlock(DWORD slot, int odd, standin::AllocatorBehaviour behaviour) {
   static standin::GameAllocator allocators[4];
   static uint8_t block[0x40];
   for (int i = 0; i < 4; ++i) {
     const int32_t numbers[6] = {i * 1000 + 1, i * 1000 + 2, i * 1000 + 3,
                                 i * 1000 + 4, i * 1000 + 5, i * 1000 + 6};
-    standin::MakeGameAllocator(allocators[i], numbers, i == 2);
+    standin::MakeGameAllocator(allocators[i], numbers,
+                               i == odd ? behaviour : standin::AllocatorBehaviour::Normal);
     void* allocator = &allocators[i];
     std::memcpy(block + standin::kHavokAllocatorOffsets[i], &allocator, sizeof allocator);
     Fact("allocator", reinterpret_cast<uintptr_t>(allocator));
@@ -118,7 +167,8 @@ int main(int argc, char** argv) {
   // The game gives every thread a Havok block slot early on.
   const DWORD slot = TlsAlloc();
   GameGlobal<DWORD>(standin::kGameHavokBlockSlot) = slot;
-  if (scenario == kScenarioCxxHavok) GiveThreadHavokBlock(slot);
+  if (scenario == kScenarioCxxHavok) GiveThreadHavokBlock(slot, 2, standin::AllocatorBehaviour::Fault);
+  if (scenario == kScenarioHavokHang) GiveThreadHavokBlock(slot, 0, standin::AllocatorBehaviour::Hang);
   if (scenario == kScenarioReadSymbols) {
     // Something else in the game set up the symbol handler.
     SymSetOptions(SymGetOptions() | SYMOPT_LOAD_LINES);
@@ -138,7 +188,7 @@ int main(int argc, char** argv) {
   auto gameFilter = reinterpret_cast<LPTOP_LEVEL_EXCEPTION_FILTER>(standin::kGameTopLevelFilter);
   SetUnhandledExceptionFilter(gameFilter);
   Fact("installed", reinterpret_cast<uintptr_t>(SetUnhandledExceptionFilter(gameFilter)));
-  if (scenario == kScenarioVerdict) {
+  if (scenario == kScenarioVerdict || scenario == kScenarioTwoThreads) {
     crashFilter = SetUnhandledExceptionFilter(ForwardingFilter);
     Fact("forwarded", reinterpret_cast<uintptr_t>(crashFilter));
   }
@@ -147,7 +197,23 @@ int main(int argc, char** argv) {
   char module[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, module, MAX_PATH);
   std::fprintf(facts, "module %s\n", module);
+  if (scenario == kScenarioOverflowThread) {
+    WaitForSingleObject(CreateThread(nullptr, 0, OverflowThread, nullptr, 0, nullptr), INFINITE);
+    return 0;
+  }
   Fact("thread", GetCurrentThreadId());
+  if (scenario == kScenarioOverflowMain) {
+    std::fclose(facts);
+    return Overflow(0);
+  }
+  if (scenario == kScenarioTwoThreads) {
+    secondFaultMark = CreateFileA(kSecondFaultPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE started = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    CloseHandle(CreateThread(nullptr, 0, LaterFault, started, 0, nullptr));
+    WaitForSingleObject(started, INFINITE);
+    HeapLock(GetProcessHeap());
+  }
   FaultOuter();
   return 0;
 }

@@ -48,3 +48,10 @@ _GameAllocatorStatisticsFaulty:
     mov eax, dword ptr [0x10]
     mov [edx], eax
     ret 4
+
+// The same contract, never returning.
+    .globl _GameAllocatorStatisticsHang
+_GameAllocatorStatisticsHang:
+    push -1
+    call dword ptr [__imp__Sleep@4]
+    jmp _GameAllocatorStatisticsHang

@@ -8,7 +8,8 @@
 
 extern "C" const char GameTopLevelFilterBegin[], GameTopLevelFilterEnd[];
 extern "C" const char GameSaveGameBegin[], GameSaveGameEnd[];
-extern "C" const char GameAllocatorStatistics[], GameAllocatorStatisticsFaulty[];
+extern "C" const char GameAllocatorStatistics[], GameAllocatorStatisticsFaulty[],
+    GameAllocatorStatisticsHang[];
 
 namespace standin {
 namespace {
@@ -16,8 +17,8 @@ namespace {
 SaveBehaviour saveBehaviour;
 
 constexpr size_t kStatisticsSlot = 8;
-const void* allocatorTable[kStatisticsSlot + 1];
-const void* faultyAllocatorTable[kStatisticsSlot + 1];
+// One table per AllocatorBehaviour.
+const void* allocatorTables[3][kStatisticsSlot + 1];
 
 void Place(uint32_t address, const char* begin, const char* end) {
   PlaceInGame(address, begin, static_cast<size_t>(end - begin));
@@ -25,10 +26,13 @@ void Place(uint32_t address, const char* begin, const char* end) {
 
 }  // namespace
 
-void MakeGameAllocator(GameAllocator& allocator, const int32_t (&statistics)[6], bool faulty) {
-  allocatorTable[kStatisticsSlot] = GameAllocatorStatistics;
-  faultyAllocatorTable[kStatisticsSlot] = GameAllocatorStatisticsFaulty;
-  allocator.vtable = faulty ? faultyAllocatorTable : allocatorTable;
+void MakeGameAllocator(GameAllocator& allocator, const int32_t (&statistics)[6],
+                       AllocatorBehaviour behaviour) {
+  allocatorTables[static_cast<int>(AllocatorBehaviour::Normal)][kStatisticsSlot] = GameAllocatorStatistics;
+  allocatorTables[static_cast<int>(AllocatorBehaviour::Fault)][kStatisticsSlot] =
+      GameAllocatorStatisticsFaulty;
+  allocatorTables[static_cast<int>(AllocatorBehaviour::Hang)][kStatisticsSlot] = GameAllocatorStatisticsHang;
+  allocator.vtable = allocatorTables[static_cast<int>(behaviour)];
   for (int i = 0; i < 6; ++i) allocator.statistics[i] = statistics[i];
 }
 

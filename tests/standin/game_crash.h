@@ -26,12 +26,15 @@ constexpr uint32_t kHavokAllocatorOffsets[] = {0x28, 0x2C, 0x30, 0x34};
 
 // A Havok allocator of the game: its statistics function (virtual function 8,
 // member-function convention, one argument) copies the six numbers into the
-// caller's record; with `faulty` it reads from an unmapped address instead.
+// caller's record; a faulty one reads from an unmapped address instead, a
+// hanging one never returns.
 struct GameAllocator {
   const void* const* vtable;
   int32_t statistics[6];
 };
-void MakeGameAllocator(GameAllocator& allocator, const int32_t (&statistics)[6], bool faulty);
+enum class AllocatorBehaviour { Normal, Fault, Hang };
+void MakeGameAllocator(GameAllocator& allocator, const int32_t (&statistics)[6],
+                       AllocatorBehaviour behaviour);
 
 // Copies the game's filter and save routine to their addresses.
 void PlaceGameCrashRoutines(SaveBehaviour behaviour);

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+
+// What the steps of a crash report work on: recorded by the crashing thread,
+// read by whichever thread runs the steps.
+struct CrashJob {
+  EXCEPTION_POINTERS* pointers;
+  DWORD threadId;
+  const void* havokBlock;
+  // From the settings, read by the first step; the defaults until then.
+  bool fullMemory;
+  bool autoSave;
+  bool reportToWindows;
+};
+
+// One step of the report. Each runs guarded; `limitMs` is how long it may
+// take without progress before the handling goes on without it. Progress is
+// a change of what `progress` (if any) returns.
+struct ReportStep {
+  const char* name;
+  DWORD limitMs;
+  void (*run)(void* job);
+  uint64_t (*progress)();
+};
+
+// The report's steps in order: heading and settings, exception, call stack,
+// Havok statistics, minidump, autosave.
+extern const ReportStep kReportSteps[];
+extern const size_t kReportStepCount;
+
+// EXCEPTION_CONTINUE_SEARCH when "ReportToWindows" is on, EXCEPTION_EXECUTE_HANDLER
+// otherwise.
+LONG CrashVerdict(const CrashJob& job);
