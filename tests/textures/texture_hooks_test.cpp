@@ -404,12 +404,12 @@ TEST_F(TextureHooks, UnloadTakesEffectOnceTheCopyHelpersHaveEnded) {
       D3dxCreateEx()(TestDevice(), file.data(), static_cast<UINT>(file.size()), kDefault, kDefault, kDefault,
                      0, D3DFMT_UNKNOWN, D3DPOOL_MANAGED, kDefault, kDefault, 0, nullptr, nullptr, &texture);
   host_.Unload();
-  EXPECT_EQ(Describe(hr, texture), FromFile(layout, file));
   SYSTEM_INFO system;
   GetSystemInfo(&system);
   if (system.dwNumberOfProcessors > 1) {
     EXPECT_NE(GetModuleHandleA("Quelbrand.dll"), nullptr) << "no helper holds the module";
   }
+  EXPECT_EQ(Describe(hr, texture), FromFile(layout, file));
   const ULONGLONG deadline = GetTickCount64() + 10000;
   while (GetModuleHandleA("Quelbrand.dll") != nullptr && GetTickCount64() < deadline) Sleep(20);
   EXPECT_EQ(GetModuleHandleA("Quelbrand.dll"), nullptr);
