@@ -3,9 +3,10 @@
 // direct path, and the copy floor (the texture and, for the default pool, a
 // staging texture created, every level locked and filled with memcpy, the
 // staging texture sent with UpdateTexture). Every creation is followed by
-// PreLoad (the replacement makes it itself) and waited for until the device
-// has finished it (an event query). The three run interleaved, in batches;
-// each figure is the median over the rounds of the milliseconds per texture.
+// PreLoad (the replacement makes it itself); each batch of creations ends
+// when the device has finished them all (an event query). The three run
+// interleaved, in batches; each figure is the median over the rounds of the
+// milliseconds per texture.
 // Then the byte copies against the runtime's memcpy.
 
 #include <d3dx9tex.h>
@@ -29,9 +30,10 @@
 
 namespace {
 
-constexpr int kRounds = 9;
-// A batch runs at least this long, well above the counter's steps.
-constexpr double kBatchMilliseconds = 25;
+constexpr int kRounds = 7;
+// A batch runs at least this long: well above the counter's steps, and long
+// enough to even out the scheduling of a busy machine.
+constexpr double kBatchMilliseconds = 150;
 
 using CreateExFunction = HRESULT(WINAPI*)(IDirect3DDevice9*, LPCVOID, UINT, UINT, UINT, UINT, DWORD,
                                           D3DFORMAT, D3DPOOL, DWORD, DWORD, D3DCOLOR, D3DXIMAGE_INFO*,
@@ -51,13 +53,18 @@ double Median(std::vector<double> values) {
 }
 
 // Runs the contenders' batches interleaved (the order turning each round)
-// and gives each one's median time per call. A body returns false on failure.
-std::vector<double> Interleaved(const std::vector<std::function<bool()>>& bodies) {
+// and gives each one's median time per call; `settle` ends every batch
+// inside the timing. A body returns false on failure.
+std::vector<double> Interleaved(
+    const std::vector<std::function<bool()>>& bodies, const std::function<void()>& settle = [] {}) {
   const size_t n = bodies.size();
   std::vector<int> batch(n, 1);
   for (size_t c = 0; c < n; ++c) {  // warm-up, and the batch size
+    if (!bodies[c]()) return {};
+    settle();
     const double start = NowMilliseconds();
     if (!bodies[c]()) return {};
+    settle();
     const double once = std::max(NowMilliseconds() - start, 0.01);
     batch[c] = std::clamp(static_cast<int>(kBatchMilliseconds / once) + 1, 1, 4096);
   }
@@ -69,6 +76,7 @@ std::vector<double> Interleaved(const std::vector<std::function<bool()>>& bodies
       for (int i = 0; i < batch[c]; ++i) {
         if (!bodies[c]()) return {};
       }
+      settle();
       times[c].push_back((NowMilliseconds() - start) / batch[c]);
     }
   }
@@ -85,17 +93,15 @@ struct Bench {
   // Waits until the device has done everything asked of it so far.
   void WaitForDevice() const {
     finished->Issue(D3DISSUE_END);
-    while (finished->GetData(nullptr, 0, D3DGETDATA_FLUSH) == S_FALSE) {
-    }
+    while (finished->GetData(nullptr, 0, D3DGETDATA_FLUSH) == S_FALSE) SwitchToThread();
   }
 
-  // One creation, made ready on the device and waited for, then released
-  // (the release is timed too, alike for all three).
-  bool Run(const Create& create) const {
+  // One creation, made ready on the device, then released (timed too,
+  // alike for all three). The batch waits for the device at its end.
+  static bool Run(const Create& create) {
     IDirect3DTexture9* texture = create();
     if (texture == nullptr) return false;
     texture->PreLoad();
-    WaitForDevice();
     texture->Release();
     return true;
   }
@@ -174,11 +180,15 @@ void TimeTextures(const Bench& bench) {
       SurfaceInfo(size, size, row.made, &level0);
       const std::vector<uint8_t> floorSource = PatternBytes(2 * static_cast<size_t>(level0.bytes), size);
       for (D3DPOOL pool : {D3DPOOL_MANAGED, D3DPOOL_DEFAULT}) {
-        const std::vector<double> ms = Interleaved({
-            [&] { return bench.Run([&] { return bench.ByD3dx(file, pool); }); },
-            [&] { return bench.Run([&] { return bench.Direct(file, pool); }); },
-            [&] { return bench.Run([&] { return bench.Floor(floorSource, size, size, row.made, pool); }); },
-        });
+        const std::vector<double> ms = Interleaved(
+            {
+                [&] { return bench.Run([&] { return bench.ByD3dx(file, pool); }); },
+                [&] { return bench.Run([&] { return bench.Direct(file, pool); }); },
+                [&] {
+                  return bench.Run([&] { return bench.Floor(floorSource, size, size, row.made, pool); });
+                },
+            },
+            [&] { bench.WaitForDevice(); });
         if (ms.empty()) {
           std::printf("| %s | %u | %s | failed |\n", row.name, size,
                       pool == D3DPOOL_MANAGED ? "managed" : "default");
@@ -193,18 +203,23 @@ void TimeTextures(const Bench& bench) {
   }
 }
 
+// The runtime's memcpy, called as a function (a copy of known size would be
+// inlined by the compiler).
+void* (*volatile runtimeMemcpy)(void*, const void*, size_t) = std::memcpy;
+
 void TimeCopies() {
   std::printf(
       "\n| bytes | memcpy ms | CopyBytesSimd ms | CopyLevel ms | CopyBytesSimd/memcpy | CopyLevel/memcpy "
       "|\n");
   std::printf("|---|---|---|---|---|---|\n");
-  for (uint32_t bytes : {4096u, 65536u, 262144u, 524288u, 1u << 20, 2u << 20, 4u << 20, 16u << 20}) {
+  for (uint32_t bytes :
+       {4096u, 65536u, 262144u, 524288u, 1u << 20, 2u << 20, 4u << 20, 8u << 20, 16u << 20}) {
     // Distinct buffers per size, touched once, so no run finds them cached
     // where another did not.
     std::vector<uint8_t> from(bytes, 0x5A), to(bytes, 0);
     const std::vector<double> ms = Interleaved({
         [&] {
-          std::memcpy(to.data(), from.data(), bytes);
+          runtimeMemcpy(to.data(), from.data(), bytes);
           return true;
         },
         [&] {
@@ -224,7 +239,12 @@ void TimeCopies() {
 
 }  // namespace
 
-int main() {
+// "texture_bench copies" times the byte copies alone.
+int main(int argc, char** argv) {
+  if (argc > 1 && std::strcmp(argv[1], "copies") == 0) {
+    TimeCopies();
+    return 0;
+  }
   IDirect3DDevice9* device = TestDevice();
   auto d3dx = reinterpret_cast<CreateExFunction>(reinterpret_cast<void*>(
       GetProcAddress(LoadLibraryA("d3dx9_43.dll"), "D3DXCreateTextureFromFileInMemoryEx")));

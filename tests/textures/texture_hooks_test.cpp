@@ -394,7 +394,7 @@ TEST_F(TextureHooks, ExCallFailingEverywhereLogsTwoWarningsAndReturnsTheLastCode
 // while for the next load and hold the plug-in loaded: unloading it takes
 // effect once they have ended, so none ever runs in an unloaded module.
 TEST_F(TextureHooks, UnloadTakesEffectOnceTheCopyHelpersHaveEnded) {
-  const DdsLayout layout = {A8R8G8B8PixelFormat(), 1024, 1024, 11};
+  const DdsLayout layout = {A8R8G8B8PixelFormat(), 2048, 2048, 12};  // level 0 split
   const std::vector<uint8_t> file = MakeDds(layout);
   ASSERT_TRUE(Load());
   IDirect3DTexture9* texture = nullptr;
