@@ -1,14 +1,21 @@
-// Times the direct DDS path against D3DX's own D3DXCreateTextureFromFileInMemoryEx
-// on a few large files (managed and default pool), and the parallel level
-// copy against a copy on one thread. Prints milliseconds per texture (best
-// of several runs) and the speed-up (D3DX time / direct time).
+// Times texture creation from DDS files in memory, as the game calls it:
+// D3DX's own D3DXCreateTextureFromFileInMemoryEx, the replacement with its
+// direct path, and the copy floor (the texture and, for the default pool, a
+// staging texture created, every level locked and filled with memcpy, the
+// staging texture sent with UpdateTexture). Every creation is followed by
+// PreLoad (the replacement makes it itself); each batch of creations ends
+// when the device has finished them all (an event query). The three run
+// interleaved, in batches; each figure is the median over the rounds of the
+// milliseconds per texture.
+// Then the byte copies against the runtime's memcpy.
 
 #include <d3dx9tex.h>
 #include <windows.h>
 
-#include <cmath>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "../tests/textures/d3d_support.h"
@@ -23,104 +30,238 @@
 
 namespace {
 
-constexpr int kRepeats = 5;
+constexpr int kRounds = 7;
+// A batch runs at least this long: well above the counter's steps, and long
+// enough to even out the scheduling of a busy machine.
+constexpr double kBatchMilliseconds = 150;
 
 using CreateExFunction = HRESULT(WINAPI*)(IDirect3DDevice9*, LPCVOID, UINT, UINT, UINT, UINT, DWORD,
                                           D3DFORMAT, D3DPOOL, DWORD, DWORD, D3DCOLOR, D3DXIMAGE_INFO*,
                                           PALETTEENTRY*, IDirect3DTexture9**);
+using Create = std::function<IDirect3DTexture9*()>;
 
-double Now() {
+double NowMilliseconds() {
   LARGE_INTEGER counter, frequency;
   QueryPerformanceCounter(&counter);
   QueryPerformanceFrequency(&frequency);
-  return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+  return static_cast<double>(counter.QuadPart) * 1e3 / static_cast<double>(frequency.QuadPart);
 }
 
-template <typename Body>
-double BestMilliseconds(Body body) {
-  double best = 1e30;
-  for (int repeat = 0; repeat < kRepeats; ++repeat) {
-    const double start = Now();
-    if (!body()) return -1;
-    best = std::fmin(best, (Now() - start) * 1e3);
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+// Runs the contenders' batches interleaved (the order turning each round)
+// and gives each one's median time per call; `settle` ends every batch
+// inside the timing. A body returns false on failure.
+std::vector<double> Interleaved(
+    const std::vector<std::function<bool()>>& bodies, const std::function<void()>& settle = [] {}) {
+  const size_t n = bodies.size();
+  std::vector<int> batch(n, 1);
+  for (size_t c = 0; c < n; ++c) {  // warm-up, and the batch size
+    if (!bodies[c]()) return {};
+    settle();
+    const double start = NowMilliseconds();
+    if (!bodies[c]()) return {};
+    settle();
+    const double once = std::max(NowMilliseconds() - start, 0.01);
+    batch[c] = std::clamp(static_cast<int>(kBatchMilliseconds / once) + 1, 1, 4096);
   }
-  return best;
+  std::vector<std::vector<double>> times(n);
+  for (int round = 0; round < kRounds; ++round) {
+    for (size_t k = 0; k < n; ++k) {
+      const size_t c = (k + static_cast<size_t>(round)) % n;
+      const double start = NowMilliseconds();
+      for (int i = 0; i < batch[c]; ++i) {
+        if (!bodies[c]()) return {};
+      }
+      settle();
+      times[c].push_back((NowMilliseconds() - start) / batch[c]);
+    }
+  }
+  std::vector<double> medians;
+  for (auto& t : times) medians.push_back(Median(t));
+  return medians;
 }
 
-struct Subject {
-  const char* name;
-  DdsLayout layout;
+struct Bench {
+  IDirect3DDevice9* device;
+  IDirect3DQuery9* finished;
+  CreateExFunction d3dx;
+
+  // Waits until the device has done everything asked of it so far.
+  void WaitForDevice() const {
+    finished->Issue(D3DISSUE_END);
+    while (finished->GetData(nullptr, 0, D3DGETDATA_FLUSH) == S_FALSE) SwitchToThread();
+  }
+
+  // One creation, made ready on the device, then released (timed too,
+  // alike for all three). The batch waits for the device at its end.
+  static bool Run(const Create& create) {
+    IDirect3DTexture9* texture = create();
+    if (texture == nullptr) return false;
+    texture->PreLoad();
+    texture->Release();
+    return true;
+  }
+
+  IDirect3DTexture9* ByD3dx(const std::vector<uint8_t>& file, D3DPOOL pool) const {
+    IDirect3DTexture9* texture = nullptr;
+    d3dx(device, file.data(), static_cast<UINT>(file.size()), D3DX_DEFAULT, D3DX_DEFAULT, D3DX_DEFAULT, 0,
+         D3DFMT_UNKNOWN, pool, D3DX_DEFAULT, D3DX_DEFAULT, 0, nullptr, nullptr, &texture);
+    return texture;
+  }
+
+  IDirect3DTexture9* Direct(const std::vector<uint8_t>& file, D3DPOOL pool) const {
+    IDirect3DTexture9* texture = nullptr;
+    FastCreateTextureFromFileInMemoryEx(device, file.data(), static_cast<UINT>(file.size()), D3DX_DEFAULT,
+                                        D3DX_DEFAULT, D3DX_DEFAULT, 0, D3DFMT_UNKNOWN, pool, D3DX_DEFAULT,
+                                        D3DX_DEFAULT, 0, nullptr, nullptr, &texture);
+    return texture;
+  }
+
+  // The least that making the texture takes: `source` holds every level.
+  IDirect3DTexture9* Floor(const std::vector<uint8_t>& source, UINT width, UINT height, D3DFORMAT format,
+                           D3DPOOL pool) const {
+    IDirect3DTexture9 *made = nullptr, *staging = nullptr;
+    if (FAILED(device->CreateTexture(width, height, 0, 0, format, pool, &made, nullptr))) return nullptr;
+    IDirect3DTexture9* written = made;
+    if (pool == D3DPOOL_DEFAULT) {
+      if (FAILED(device->CreateTexture(width, height, 0, 0, format, D3DPOOL_SYSTEMMEM, &staging, nullptr))) {
+        made->Release();
+        return nullptr;
+      }
+      written = staging;
+    }
+    size_t offset = 0;
+    for (DWORD level = 0; level < written->GetLevelCount(); ++level) {
+      SurfaceSize size;
+      SurfaceInfo(LevelExtent(width, level), LevelExtent(height, level), format, &size);
+      D3DLOCKED_RECT locked;
+      written->LockRect(level, &locked, nullptr, 0);
+      if (static_cast<uint32_t>(locked.Pitch) == size.rowBytes) {
+        std::memcpy(locked.pBits, source.data() + offset, size.bytes);
+      } else {
+        for (uint32_t row = 0; row < size.rows; ++row) {
+          std::memcpy(static_cast<uint8_t*>(locked.pBits) + row * locked.Pitch,
+                      source.data() + offset + row * size.rowBytes, size.rowBytes);
+        }
+      }
+      written->UnlockRect(level);
+      offset += size.bytes;
+    }
+    if (staging != nullptr) {
+      device->UpdateTexture(staging, made);
+      staging->Release();
+    }
+    return made;
+  }
 };
 
-void TimeFile(const Subject& subject, CreateExFunction d3dx, IDirect3DDevice9* device) {
-  const std::vector<uint8_t> file = MakeDds(subject.layout);
-  for (D3DPOOL pool : {D3DPOOL_MANAGED, D3DPOOL_DEFAULT}) {
-    auto create = [&](bool direct) {
-      IDirect3DTexture9* texture = nullptr;
-      const auto size = static_cast<UINT>(file.size());
-      const HRESULT hr =
-          direct
-              ? TryLoadDdsEx(device, file.data(), size, D3DX_DEFAULT, D3DX_DEFAULT, D3DX_DEFAULT, 0,
-                             D3DFMT_UNKNOWN, pool, D3DX_DEFAULT, D3DX_DEFAULT, 0, nullptr, nullptr, &texture)
-              : d3dx(device, file.data(), size, D3DX_DEFAULT, D3DX_DEFAULT, D3DX_DEFAULT, 0, D3DFMT_UNKNOWN,
-                     pool, D3DX_DEFAULT, D3DX_DEFAULT, 0, nullptr, nullptr, &texture);
-      if (hr != S_OK) return false;
-      texture->Release();
-      return true;
-    };
-    const double byD3dx = BestMilliseconds([&] { return create(false); });
-    const double direct = BestMilliseconds([&] { return create(true); });
-    std::printf("%-30s %-8s %6.1f MB  D3DX %8.2f ms  direct %8.2f ms  x%.1f\n", subject.name,
-                pool == D3DPOOL_MANAGED ? "managed" : "default", static_cast<double>(file.size()) / 1e6,
-                byD3dx, direct, byD3dx / direct);
+void TimeTextures(const Bench& bench) {
+  struct Row {
+    const char* name;
+    DdsPixelFormat pixelFormat;
+    D3DFORMAT made;  // the format the game gets
+    UINT largest;
+  };
+  const Row rows[] = {{"DXT1", Dxt1PixelFormat(), D3DFMT_DXT1, 4096},
+                      {"DXT5", Dxt5PixelFormat(), D3DFMT_DXT5, 2048},
+                      {"A8R8G8B8", A8R8G8B8PixelFormat(), D3DFMT_A8R8G8B8, 2048},
+                      {"R8G8B8", R8G8B8PixelFormat(), D3DFMT_A8R8G8B8, 2048}};
+  std::printf("| format | size | pool | D3DX ms | direct ms | floor ms | direct/D3DX | direct/floor |\n");
+  std::printf("|---|---|---|---|---|---|---|---|\n");
+  for (const Row& row : rows) {
+    for (UINT size : {64u, 256u, 512u, 1024u, 2048u, 4096u}) {
+      if (size > row.largest) continue;
+      const std::vector<uint8_t> file = MakeDdsWithMips(row.pixelFormat, size, size);
+      SurfaceSize level0;
+      SurfaceInfo(size, size, row.made, &level0);
+      const std::vector<uint8_t> floorSource = PatternBytes(2 * static_cast<size_t>(level0.bytes), size);
+      for (D3DPOOL pool : {D3DPOOL_MANAGED, D3DPOOL_DEFAULT}) {
+        const std::vector<double> ms = Interleaved(
+            {
+                [&] { return bench.Run([&] { return bench.ByD3dx(file, pool); }); },
+                [&] { return bench.Run([&] { return bench.Direct(file, pool); }); },
+                [&] {
+                  return bench.Run([&] { return bench.Floor(floorSource, size, size, row.made, pool); });
+                },
+            },
+            [&] { bench.WaitForDevice(); });
+        if (ms.empty()) {
+          std::printf("| %s | %u | %s | failed |\n", row.name, size,
+                      pool == D3DPOOL_MANAGED ? "managed" : "default");
+          continue;
+        }
+        std::printf("| %s | %u | %s | %.3f | %.3f | %.3f | %.2f | %.2f |\n", row.name, size,
+                    pool == D3DPOOL_MANAGED ? "managed" : "default", ms[0], ms[1], ms[2], ms[1] / ms[0],
+                    ms[1] / ms[2]);
+        std::fflush(stdout);
+      }
+    }
   }
 }
 
+// The runtime's memcpy, called as a function (a copy of known size would be
+// inlined by the compiler).
+void* (*volatile runtimeMemcpy)(void*, const void*, size_t) = std::memcpy;
+
 void TimeCopies() {
-  for (uint32_t bytes : {kParallelCopyThreshold, 4u << 20, 32u << 20}) {
-    std::vector<uint8_t> from(bytes, 0x5A), to(bytes);
-    const double single = BestMilliseconds([&] {
-      CopyBytesSimd(to.data(), from.data(), bytes);
-      return true;
+  std::printf(
+      "\n| bytes | memcpy ms | CopyBytesSimd ms | CopyLevel ms | CopyBytesSimd/memcpy | CopyLevel/memcpy "
+      "|\n");
+  std::printf("|---|---|---|---|---|---|\n");
+  for (uint32_t bytes :
+       {4096u, 65536u, 262144u, 524288u, 1u << 20, 2u << 20, 4u << 20, 8u << 20, 16u << 20}) {
+    // Distinct buffers per size, touched once, so no run finds them cached
+    // where another did not.
+    std::vector<uint8_t> from(bytes, 0x5A), to(bytes, 0);
+    const std::vector<double> ms = Interleaved({
+        [&] {
+          runtimeMemcpy(to.data(), from.data(), bytes);
+          return true;
+        },
+        [&] {
+          CopyBytesSimd(to.data(), from.data(), bytes);
+          return true;
+        },
+        [&] {
+          CopyLevel(to.data(), from.data(), bytes);
+          return true;
+        },
     });
-    const double split = BestMilliseconds([&] {
-      CopyLevel(to.data(), from.data(), bytes);
-      return true;
-    });
-    const double plain = BestMilliseconds([&] {
-      std::memcpy(to.data(), from.data(), bytes);
-      return true;
-    });
-    std::printf(
-        "copy %8u bytes: memcpy %7.3f ms  CopyBytesSimd %7.3f ms  CopyLevel (%u pieces, %u threads) %7.3f "
-        "ms\n",
-        bytes, plain, single, CopyLevelPieces(bytes), ParallelThreadLimit(), split);
+    std::printf("| %u | %.4f | %.4f | %.4f | %.2f | %.2f |\n", bytes, ms[0], ms[1], ms[2], ms[1] / ms[0],
+                ms[2] / ms[0]);
+    std::fflush(stdout);
   }
 }
 
 }  // namespace
 
-int main() {
+// "texture_bench copies" times the byte copies alone.
+int main(int argc, char** argv) {
+  if (argc > 1 && std::strcmp(argv[1], "copies") == 0) {
+    TimeCopies();
+    return 0;
+  }
   IDirect3DDevice9* device = TestDevice();
   auto d3dx = reinterpret_cast<CreateExFunction>(reinterpret_cast<void*>(
       GetProcAddress(LoadLibraryA("d3dx9_43.dll"), "D3DXCreateTextureFromFileInMemoryEx")));
-  if (device == nullptr || d3dx == nullptr) {
-    std::printf("texture_bench: no Direct3D device or no D3DX9_43.dll\n");
+  IDirect3DQuery9* finished = nullptr;
+  if (device == nullptr || d3dx == nullptr || FAILED(device->CreateQuery(D3DQUERYTYPE_EVENT, &finished))) {
+    std::printf("texture_bench: no Direct3D device, event query or D3DX9_43.dll\n");
     return 1;
   }
-  // Refusals inside the direct path may ask D3DX; the benchmark calls it unhooked.
+  // The replacement's fallbacks reach D3DX unhooked.
   CreateTextureFromFileInMemoryExSite = reinterpret_cast<PatchSite>(d3dx);
   ExpandRgbRow = SelectExpandRgbRow(CpuFeatures.leaf1Ecx);
-  std::printf("texture_bench: %u threads, ExpandRgbRow %s\n", ParallelThreadLimit(),
-              ExpandRgbRow == ExpandRgbRowSsse3 ? "SSSE3" : "SSE2");
-
-  const Subject subjects[] = {
-      {"DXT1 4096x4096, 13 levels", {Dxt1PixelFormat(), 4096, 4096, 13}},
-      {"DXT5 2048x2048, 12 levels", {Dxt5PixelFormat(), 2048, 2048, 12}},
-      {"A8R8G8B8 2048x2048, 12 levels", {A8R8G8B8PixelFormat(), 2048, 2048, 12}},
-      {"R8G8B8 2048x2048, 1 level", {R8G8B8PixelFormat(), 2048, 2048, 1}},
-  };
-  for (const Subject& subject : subjects) TimeFile(subject, d3dx, device);
+  std::printf(
+      "texture_bench: %u threads, ExpandRgbRow %s; median ms per texture of %d interleaved rounds\n\n",
+      ParallelThreadLimit(), ExpandRgbRow == ExpandRgbRowSsse3 ? "SSSE3" : "SSE2", kRounds);
+  const Bench bench = {device, finished, d3dx};
+  TimeTextures(bench);
   TimeCopies();
+  finished->Release();
   return 0;
 }

@@ -238,3 +238,34 @@ bool LevelsFit(uint32_t width, uint32_t height, uint32_t format, uint32_t levels
   }
   return true;
 }
+
+uint32_t SkippedLevels(uint32_t mipFilter, uint32_t storedLevels) {
+  constexpr uint32_t kD3dxDefault = 0xFFFFFFFF;
+  constexpr uint32_t kSkipShift = 26, kSkipMask = 0x1F;
+  const uint32_t skip = mipFilter == kD3dxDefault ? 0 : (mipFilter >> kSkipShift) & kSkipMask;
+  return skip < storedLevels ? skip : 0;
+}
+
+bool SkipLevels(DdsFile* file, uint32_t skip) {
+  if (skip == 0) return true;
+  DdsHeader& header = file->header;
+  const uint32_t format = FormatFromPixelFormat(header.ddspf);
+  if (skip >= StoredLevelCount(header) || (header.width >> skip) == 0 || (header.height >> skip) == 0) {
+    return false;
+  }
+  uint64_t skipped = 0;
+  for (uint32_t level = 0; level < skip; ++level) {
+    SurfaceSize size;
+    if (!SurfaceInfo(LevelExtent(header.width, level), LevelExtent(header.height, level), format, &size)) {
+      return false;
+    }
+    skipped += size.bytes;
+  }
+  if (skipped > file->pixelBytes) return false;
+  file->pixels += skipped;
+  file->pixelBytes -= static_cast<uint32_t>(skipped);
+  header.mipMapCount = StoredLevelCount(header) - skip;
+  header.width >>= skip;
+  header.height >>= skip;
+  return true;
+}

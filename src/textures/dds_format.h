@@ -113,6 +113,16 @@ uint32_t FullChainLevelCount(uint32_t width, uint32_t height);
 // No texture has more levels: a 32-bit extent halves to 1 in 31 steps.
 constexpr uint32_t kMaxLevels = 32;
 
+// Levels that a D3DX MipFilter asks to leave out at the top of a DDS file
+// (D3DX_SKIP_DDS_MIP_LEVELS): none for D3DX_DEFAULT, and none unless the
+// file stores more levels than that.
+uint32_t SkippedLevels(uint32_t mipFilter, uint32_t storedLevels);
+
+// Makes stored level `skip` the file's level 0: the header's size and level
+// count and the pixel data are moved on. False, with `file` unchanged, when
+// the file lacks the bytes of the skipped levels or a side would shrink to 0.
+bool SkipLevels(DdsFile* file, uint32_t skip);
+
 // True when `available` bytes hold `levels` levels of the given level-0 size
 // and format, one behind the other; false for more than kMaxLevels levels.
 bool LevelsFit(uint32_t width, uint32_t height, uint32_t format, uint32_t levels, uint32_t available);

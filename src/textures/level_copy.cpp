@@ -76,6 +76,10 @@ void CopyRows(void* destination, uint32_t pitch, const void* source, uint32_t ro
                           rowBytes,
                           rowBytes,
                           nullptr};
+  if (static_cast<uint64_t>(rows) * rowBytes < kParallelCopyThreshold) {
+    for (uint32_t y = 0; y < rows; ++y) CopyRow(&record, y);
+    return;
+  }
   RunRows(record, rows, CopyRow);
 }
 

@@ -6,11 +6,13 @@
 // processor's cores; small work stays on the calling thread. Every call
 // returns when all bytes are written.
 
-// A contiguous copy is split from this many bytes up, into pieces of
-// kCopyPieceBytes (the last one shorter).
-constexpr uint32_t kParallelCopyThreshold = 0x40000;
+// A copy is split from this many bytes up, contiguous ones into pieces of
+// kCopyPieceBytes (the last one shorter). Below it one thread measured
+// faster than two (texture_bench copies).
+constexpr uint32_t kParallelCopyThreshold = 0x800000;
 constexpr uint32_t kCopyPieceBytes = 0x10000;
-// A row loop is split from this many rows up.
+// A row loop is split from this many rows up (row copies only from
+// kParallelCopyThreshold bytes).
 constexpr uint32_t ParallelRowThreshold = 128;
 
 // Pieces that CopyLevel splits `count` bytes into; 0 when it copies them on

@@ -2,6 +2,7 @@
 
 #include "plugin/log.h"
 #include "textures/dds_format.h"
+#include "textures/device_formats.h"
 #include "textures/texture_load.h"
 #include "textures/texture_sites.h"
 
@@ -29,6 +30,17 @@ bool IsPlainTexture(const DdsHeader& header) {
   return header.caps2 == 0 && (header.flags & kDdsDepthFlag) == 0;
 }
 
+// What D3DX reports for a 2D DDS file.
+void FillImageInfo(const DdsHeader& header, D3DFORMAT format, D3DXIMAGE_INFO* info) {
+  info->Width = header.width;
+  info->Height = header.height;
+  info->Depth = 1;
+  info->MipLevels = StoredLevelCount(header);
+  info->Format = format;
+  info->ResourceType = D3DRTYPE_TEXTURE;
+  info->ImageFileFormat = D3DXIFF_DDS;
+}
+
 }  // namespace
 
 HRESULT TryLoadDds(IDirect3DDevice9* pDevice, LPCVOID pSrcData, UINT SrcDataSize,
@@ -41,9 +53,11 @@ HRESULT TryLoadDds(IDirect3DDevice9* pDevice, LPCVOID pSrcData, UINT SrcDataSize
   const HRESULT hr =
       LoadAllLevels(pDevice, file.header, file.pixels, file.pixelBytes, D3DPOOL_MANAGED, ppTexture);
   if (hr == S_OK) return S_OK;
-  // A compressed file the device will not take as it is becomes 32-bit ARGB.
-  // Without D3DX9_43 the plain D3DX function gets the call instead.
-  if (IsBlockCompressed(format) && D3dxCreateEx() != nullptr) {
+  // A compressed file stays compressed where the device takes its format
+  // (the plain D3DX function then gets the call); elsewhere it becomes
+  // 32-bit ARGB. Without D3DX9_43 the plain function gets it anyway.
+  if (IsBlockCompressed(format) && D3dxCreateEx() != nullptr &&
+      !DeviceTakesTextureFormat(pDevice, static_cast<D3DFORMAT>(format), 0)) {
     return D3dxCreateEx()(pDevice, pSrcData, SrcDataSize, kD3dxDefault, kD3dxDefault, kD3dxDefault, 0,
                           D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, kD3dxDefault, kD3dxDefault, 0, nullptr, nullptr,
                           ppTexture);
@@ -56,28 +70,25 @@ HRESULT TryLoadDdsEx(IDirect3DDevice9* pDevice, LPCVOID pSrcData, UINT SrcDataSi
                      DWORD MipFilter, D3DCOLOR ColorKey, D3DXIMAGE_INFO* pSrcInfo, PALETTEENTRY* pPalette,
                      IDirect3DTexture9** ppTexture) {
   if (pDevice == nullptr || ppTexture == nullptr) return E_FAIL;
-  if (Usage != 0 || pPalette != nullptr || (Pool != D3DPOOL_DEFAULT && Pool != D3DPOOL_MANAGED) ||
-      !IsDefaultExtent(Width) || !IsDefaultExtent(Height) || !IsDefaultExtent(MipLevels)) {
+  // Colour keys need every texel looked at: D3DX's work.
+  if (Usage != 0 || pPalette != nullptr || ColorKey != 0 ||
+      (Pool != D3DPOOL_DEFAULT && Pool != D3DPOOL_MANAGED) || !IsDefaultExtent(Width) ||
+      !IsDefaultExtent(Height) || !IsDefaultExtent(MipLevels)) {
     return E_FAIL;
   }
   DdsFile file;
   if (!ParseDdsHeader(pSrcData, SrcDataSize, &file)) return E_FAIL;
+  const auto fileFormat = static_cast<D3DFORMAT>(FormatFromPixelFormat(file.header.ddspf));
+  if ((Format != D3DFMT_UNKNOWN && Format != fileFormat) || !IsPlainTexture(file.header)) return E_FAIL;
+  if (pSrcInfo != nullptr) FillImageInfo(file.header, fileFormat, pSrcInfo);
+  // Lowered texture quality: the texture starts at a smaller stored level.
+  if (!SkipLevels(&file, SkippedLevels(MipFilter, StoredLevelCount(file.header)))) return E_FAIL;
+
   const DdsHeader& header = file.header;
-  const auto fileFormat = static_cast<D3DFORMAT>(FormatFromPixelFormat(header.ddspf));
-  if ((Format != D3DFMT_UNKNOWN && Format != fileFormat) || !IsPlainTexture(header)) return E_FAIL;
-
-  if (pSrcInfo != nullptr) {
-    // ResourceType is left as the caller had it.
-    pSrcInfo->Width = header.width;
-    pSrcInfo->Height = header.height;
-    pSrcInfo->Depth = header.depth;
-    pSrcInfo->MipLevels = header.mipMapCount;
-    pSrcInfo->Format = fileFormat;
-    pSrcInfo->ImageFileFormat = D3DXIFF_DDS;
-  }
   if (LoadAllLevels(pDevice, header, file.pixels, file.pixelBytes, Pool, ppTexture) == S_OK) return S_OK;
-
-  if (IsBlockCompressed(fileFormat)) {
+  // A compressed file becomes 32-bit ARGB only on a device that refuses its
+  // format.
+  if (IsBlockCompressed(fileFormat) && !DeviceTakesTextureFormat(pDevice, fileFormat, 0)) {
     if (LoadBlockCompressedConverted(pDevice, header, file.pixels, file.pixelBytes, Pool, ppTexture) ==
         S_OK) {
       return S_OK;

@@ -1,6 +1,7 @@
 #include "textures/texture_load.h"
 
 #include "textures/com_ref.h"
+#include "textures/device_formats.h"
 #include "textures/level_copy.h"
 
 namespace {
@@ -42,10 +43,16 @@ HRESULT LoadAllLevels(IDirect3DDevice9* device, const DdsHeader& header, const u
   const uint32_t width = header.width, height = header.height;
   const uint32_t levels = StoredLevelCount(header);
   if (format == kFormatUnknown || width == 0 || height == 0) return E_FAIL;
-  // Checked before anything is created, so that a short or damaged file
-  // never has the device allocate a texture sized by its header.
-  const bool levelsPresent = LevelsFit(width, height, format, levels, pixelBytes);
-  if (!levelsPresent && format != kFormatR8G8B8) return E_FAIL;
+  // Checked before anything is created: a partial chain, or a short or
+  // damaged file, never has the device allocate a texture for nothing.
+  // Widening reads level 0 only, so a 24-bit file the device refuses is
+  // widened whatever its chain.
+  const bool complete =
+      levels == FullChainLevelCount(width, height) && LevelsFit(width, height, format, levels, pixelBytes);
+  if (!complete) {
+    const bool widen = format == kFormatR8G8B8 && !DeviceTakesTextureFormat(device, D3DFMT_R8G8B8, 0);
+    return widen ? LoadRgb24Expanded(device, header, pixels, pixelBytes, pool, texture) : E_FAIL;
+  }
 
   ComRef<IDirect3DTexture9> made;
   HRESULT hr =
@@ -54,7 +61,7 @@ HRESULT LoadAllLevels(IDirect3DDevice9* device, const DdsHeader& header, const u
     if (format == kFormatR8G8B8) return LoadRgb24Expanded(device, header, pixels, pixelBytes, pool, texture);
     return hr;
   }
-  if (!levelsPresent || made->GetLevelCount() != levels) return E_FAIL;
+  if (made->GetLevelCount() != levels) return E_FAIL;
 
   ComRef<IDirect3DTexture9> staging;
   IDirect3DTexture9* written = made.get();
@@ -132,28 +139,28 @@ HRESULT LoadBlockCompressedConverted(IDirect3DDevice9* device, const DdsHeader& 
   const auto format = static_cast<D3DFORMAT>(FormatFromPixelFormat(header.ddspf));
   const uint32_t width = header.width, height = header.height;
   SurfaceSize size;
-  if (width == 0 || height == 0 || !SurfaceInfo(width, height, format, &size) || size.bytes > pixelBytes) {
+  if (width == 0 || height == 0 || !SurfaceInfo(width, height, format, &size) || size.bytes > pixelBytes ||
+      !DeviceConvertsToArgb(device)) {
     return E_FAIL;
   }
 
-  ComRef<IDirect3DTexture9> upload;
-  HRESULT hr = device->CreateTexture(width, height, 1, 0, format, D3DPOOL_SYSTEMMEM, upload.out(), nullptr);
+  // StretchRect needs both surfaces on the device, and converts only into a
+  // render target.
+  ComRef<IDirect3DTexture9> deviceCopy, upload, made;
+  HRESULT hr = device->CreateTexture(width, height, 1, 0, format, D3DPOOL_DEFAULT, deviceCopy.out(), nullptr);
+  if (FAILED(hr)) return hr;
+  hr = device->CreateTexture(width, height, 1, 0, format, D3DPOOL_SYSTEMMEM, upload.out(), nullptr);
   if (FAILED(hr)) return hr;
   D3DLOCKED_RECT locked;
-  if (FAILED(upload->LockRect(0, &locked, nullptr, D3DLOCK_DISCARD))) return E_FAIL;
+  if (FAILED(upload->LockRect(0, &locked, nullptr, 0))) return E_FAIL;
   const bool copied = CopyIntoLocked(locked, pixels, size);
   if (FAILED(upload->UnlockRect(0)) || !copied) return E_FAIL;
-
-  ComRef<IDirect3DTexture9> deviceCopy;
-  hr = device->CreateTexture(width, height, 1, 0, format, D3DPOOL_DEFAULT, deviceCopy.out(), nullptr);
-  if (FAILED(hr)) return hr;
   hr = device->UpdateTexture(upload.get(), deviceCopy.get());
   if (FAILED(hr)) return hr;
   upload.Reset();
 
-  ComRef<IDirect3DTexture9> made;
-  hr = device->CreateTexture(width, height, 0, D3DUSAGE_AUTOGENMIPMAP, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT,
-                             made.out(), nullptr);
+  hr = device->CreateTexture(width, height, 0, D3DUSAGE_RENDERTARGET | D3DUSAGE_AUTOGENMIPMAP,
+                             D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, made.out(), nullptr);
   if (FAILED(hr)) return hr;
   {
     ComRef<IDirect3DSurface9> from, to;

@@ -9,7 +9,8 @@
 #include "textures/dds_format.h"
 
 // The file's own format and all of its levels, copied as they are. Only a
-// file that holds exactly the device's full mip chain is served.
+// file that holds exactly the full mip chain is served; any other is refused
+// before a texture is made.
 HRESULT LoadAllLevels(IDirect3DDevice9* device, const DdsHeader& header, const uint8_t* pixels,
                       uint32_t pixelBytes, D3DPOOL pool, IDirect3DTexture9** texture);
 
@@ -19,6 +20,8 @@ HRESULT LoadRgb24Expanded(IDirect3DDevice9* device, const DdsHeader& header, con
                           uint32_t pixelBytes, D3DPOOL pool, IDirect3DTexture9** texture);
 
 // A block-compressed file in the default pool: level 0 uploaded as it is,
-// converted to A8R8G8B8 by the device, the smaller levels generated.
+// converted by the device into an A8R8G8B8 render-target texture, the
+// smaller levels generated. Refused before anything is made on a device
+// without the caps for it.
 HRESULT LoadBlockCompressedConverted(IDirect3DDevice9* device, const DdsHeader& header, const uint8_t* pixels,
                                      uint32_t pixelBytes, D3DPOOL pool, IDirect3DTexture9** texture);

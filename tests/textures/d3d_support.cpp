@@ -113,13 +113,19 @@ namespace {
 // Slots in the COM method tables (IUnknown first, then the interface's
 // methods in declaration order).
 constexpr size_t kDeviceMethods = 119;
+constexpr size_t kDeviceGetDeviceCaps = 7;
 constexpr size_t kDeviceCreateTexture = 23;
+constexpr size_t kDirect3DMethods = 17;
+constexpr size_t kDirect3DCheckDeviceFormat = 10;
 constexpr size_t kTextureMethods = 22;
 constexpr size_t kTexturePreLoad = 9;
 
 using CreateTextureMethod = HRESULT(WINAPI*)(IDirect3DDevice9*, UINT, UINT, UINT, DWORD, D3DFORMAT, D3DPOOL,
                                              IDirect3DTexture9**, HANDLE*);
 using PreLoadMethod = void(WINAPI*)(IDirect3DTexture9*);
+using GetDeviceCapsMethod = HRESULT(WINAPI*)(IDirect3DDevice9*, D3DCAPS9*);
+using CheckDeviceFormatMethod = HRESULT(WINAPI*)(IDirect3D9*, UINT, D3DDEVTYPE, D3DFORMAT, DWORD,
+                                                 D3DRESOURCETYPE, D3DFORMAT);
 
 void* watchedDevice[kDeviceMethods];
 void* watchedTexture[kTextureMethods];
@@ -127,6 +133,12 @@ CreateTextureMethod originalCreateTexture = nullptr;
 PreLoadMethod originalPreLoad = nullptr;
 std::map<IDirect3DTexture9*, int> preLoads;
 int created = 0;
+std::map<HMODULE, int> createdBy;
+void* limitedDirect3D[kDirect3DMethods];
+GetDeviceCapsMethod originalGetDeviceCaps = nullptr;
+CheckDeviceFormatMethod originalCheckDeviceFormat = nullptr;
+D3DFORMAT refusedFormat = D3DFMT_UNKNOWN;
+bool withAutoGenMips = true;
 
 void** MethodTable(void* object) { return *static_cast<void***>(object); }
 
@@ -145,6 +157,10 @@ HRESULT WINAPI WatchingCreateTexture(IDirect3DDevice9* device, UINT width, UINT 
   // textures handed to UpdateTexture, which never sees a managed one.
   if (made == nullptr) return hr;
   ++created;
+  HMODULE caller = nullptr;
+  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     static_cast<LPCSTR>(__builtin_return_address(0)), &caller);
+  ++createdBy[caller];
   preLoads.erase(made);  // an address of a released texture, come back
   if (pool == D3DPOOL_MANAGED) {
     if (originalPreLoad == nullptr) {
@@ -156,6 +172,19 @@ HRESULT WINAPI WatchingCreateTexture(IDirect3DDevice9* device, UINT width, UINT 
     preLoads[made] = 0;
   }
   return hr;
+}
+
+HRESULT WINAPI LimitedGetDeviceCaps(IDirect3DDevice9* device, D3DCAPS9* caps) {
+  const HRESULT hr = originalGetDeviceCaps(device, caps);
+  if (SUCCEEDED(hr) && !withAutoGenMips) caps->Caps2 &= ~static_cast<DWORD>(D3DCAPS2_CANAUTOGENMIPMAP);
+  return hr;
+}
+
+HRESULT WINAPI LimitedCheckDeviceFormat(IDirect3D9* d3d, UINT adapter, D3DDEVTYPE type,
+                                        D3DFORMAT adapterFormat, DWORD usage, D3DRESOURCETYPE resource,
+                                        D3DFORMAT format) {
+  if (format == refusedFormat) return D3DERR_NOTAVAILABLE;
+  return originalCheckDeviceFormat(d3d, adapter, type, adapterFormat, usage, resource, format);
 }
 
 }  // namespace
@@ -170,6 +199,29 @@ void WatchTextures() {
 }
 
 int TexturesCreated() { return created; }
+
+int TexturesCreatedBy(const char* module) {
+  const auto found = createdBy.find(GetModuleHandleA(module));
+  return found == createdBy.end() ? 0 : found->second;
+}
+
+void StandInDeviceLimits(D3DFORMAT refused, bool autoGenMips) {
+  WatchTextures();
+  refusedFormat = refused;
+  withAutoGenMips = autoGenMips;
+  if (originalGetDeviceCaps != nullptr) return;
+  IDirect3DDevice9* device = TestDevice();
+  originalGetDeviceCaps = reinterpret_cast<GetDeviceCapsMethod>(watchedDevice[kDeviceGetDeviceCaps]);
+  watchedDevice[kDeviceGetDeviceCaps] = reinterpret_cast<void*>(LimitedGetDeviceCaps);
+  IDirect3D9* d3d = nullptr;
+  device->GetDirect3D(&d3d);
+  std::memcpy(limitedDirect3D, MethodTable(d3d), sizeof limitedDirect3D);
+  originalCheckDeviceFormat =
+      reinterpret_cast<CheckDeviceFormatMethod>(limitedDirect3D[kDirect3DCheckDeviceFormat]);
+  limitedDirect3D[kDirect3DCheckDeviceFormat] = reinterpret_cast<void*>(LimitedCheckDeviceFormat);
+  *reinterpret_cast<void***>(d3d) = limitedDirect3D;
+  d3d->Release();
+}
 
 int PreLoadCalls(IDirect3DTexture9* texture) {
   const auto found = preLoads.find(texture);

@@ -32,5 +32,13 @@ D3DSURFACE_DESC LevelDesc(IDirect3DTexture9* texture, uint32_t level);
 // originals.
 void WatchTextures();
 int TexturesCreated();
+// Of those, the ones whose CreateTexture call came from the named module.
+int TexturesCreatedBy(const char* module);
 // PreLoad calls on a watched texture; -1 for a texture not watched.
 int PreLoadCalls(IDirect3DTexture9* texture);
+
+// Stands in for a device that refuses textures of `format` (D3DFMT_UNKNOWN:
+// none) and, with `autoGenMips` false, lacks automatic mip generation: the
+// test device's Direct3D object and caps say so from now on, while textures
+// of that format can still be made.
+void StandInDeviceLimits(D3DFORMAT refused, bool autoGenMips);

@@ -107,6 +107,29 @@ TEST(LevelSizes, CountBlocksOrWholeBytesAndNeverWrap) {
 // Every truncation and many bit flips of valid files, each placed so that
 // its last byte touches a page that faults: parsing and the level arithmetic
 // must stay inside the file and agree with each other.
+// D3DX_SKIP_DDS_MIP_LEVELS(n, filter) puts n in bits 26 to 30 of MipFilter.
+TEST(SkipLevels, StartsAtTheNamedStoredLevelOrLeavesTheFileAlone) {
+  EXPECT_EQ(SkippedLevels(0xFFFFFFFF, 9), 0u);
+  EXPECT_EQ(SkippedLevels(2u << 26 | 5, 9), 2u);
+  EXPECT_EQ(SkippedLevels(9u << 26 | 5, 9), 0u);
+  const DdsLayout layout = {Dxt1PixelFormat(), 256, 8, 9};
+  const std::vector<uint8_t> file = MakeDds(layout);
+  DdsFile parsed;
+  ASSERT_TRUE(ParseDdsHeader(file.data(), static_cast<uint32_t>(file.size()), &parsed));
+  DdsFile skipped = parsed;
+  ASSERT_TRUE(SkipLevels(&skipped, 2));
+  EXPECT_EQ(std::make_tuple(skipped.header.width, skipped.header.height, skipped.header.mipMapCount),
+            std::make_tuple(64u, 2u, 7u));
+  EXPECT_EQ(skipped.pixels, file.data() + LevelOf(layout, 2).offset);
+  EXPECT_EQ(skipped.pixels + skipped.pixelBytes, file.data() + file.size());
+  skipped = parsed;
+  EXPECT_FALSE(SkipLevels(&skipped, 4));  // 8 rows shrink to none
+  parsed.pixelBytes = static_cast<uint32_t>(LevelOf(layout, 2).offset - 129);
+  skipped = parsed;
+  EXPECT_FALSE(SkipLevels(&skipped, 2));  // level 1 not all there
+  EXPECT_EQ(std::make_tuple(skipped.pixels, skipped.header.width), std::make_tuple(parsed.pixels, 256u));
+}
+
 TEST(DdsFuzz, DamagedFilesStayInsideTheirBytes) {
   const std::vector<std::vector<uint8_t>> files = {
       MakeDdsWithMips(Dxt1PixelFormat(), 64, 32),         MakeDdsWithMips(Dxt5PixelFormat(), 16, 16),

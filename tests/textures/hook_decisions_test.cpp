@@ -29,7 +29,7 @@ struct Args {
   D3DFORMAT format = D3DFMT_UNKNOWN;
   D3DPOOL pool = D3DPOOL_MANAGED;
   DWORD filter = 3, mipFilter = 5;
-  D3DCOLOR colorKey = 0xFF00FF;
+  D3DCOLOR colorKey = 0;
   D3DXIMAGE_INFO* info = nullptr;
   PALETTEENTRY* palette = nullptr;
   bool ex = true;
@@ -96,6 +96,7 @@ class HookDecisions : public ::testing::Test {
     baseline_ = References(device_);
   }
   void TearDown() override {
+    StandInDeviceLimits(D3DFMT_UNKNOWN, true);
     if (device_ != nullptr) {
       EXPECT_EQ(References(device_), baseline_);
     }
@@ -155,10 +156,10 @@ TEST_F(HookDecisions, DirectPathBuildsTheFilesTextureAndReportsTheHeader) {
         ASSERT_EQ(CallEx(file, a, &texture), S_OK) << layout.width << " format " << format;
         EXPECT_TRUE(calls.empty());
         EXPECT_EQ(PreLoadCalls(texture), pool == D3DPOOL_MANAGED ? 1 : -1);
-        EXPECT_EQ(std::make_tuple(info.Width, info.Height, info.Depth, info.MipLevels, info.Format),
-                  std::make_tuple(layout.width, layout.height, 0u, layout.mipMapCount, format));
-        EXPECT_EQ(info.ImageFileFormat, D3DXIFF_DDS);
-        EXPECT_EQ(static_cast<uint32_t>(info.ResourceType), 0xABABABABu);
+        EXPECT_EQ(std::make_tuple(info.Width, info.Height, info.Depth, info.MipLevels, info.Format,
+                                  info.ResourceType, info.ImageFileFormat),
+                  std::make_tuple(layout.width, layout.height, 1u, std::max(layout.mipMapCount, 1u), format,
+                                  D3DRTYPE_TEXTURE, D3DXIFF_DDS));
         ASSERT_EQ(texture->GetLevelCount(), std::max(layout.mipMapCount, 1u));
         for (uint32_t level = 0; level < texture->GetLevelCount(); ++level) {
           const D3DSURFACE_DESC desc = LevelDesc(texture, level);
@@ -188,13 +189,14 @@ TEST_F(HookDecisions, DirectPathBuildsTheFilesTextureAndReportsTheHeader) {
 TEST_F(HookDecisions, RefusedCallsReachD3DXWithTheCallersArguments) {
   const std::vector<uint8_t> file = MakeDdsWithMips(Dxt1PixelFormat(), 32, 32);
   PALETTEENTRY palette[256] = {};
-  std::vector<Args> refused(6);
+  std::vector<Args> refused(7);
   refused[0].usage = D3DUSAGE_DYNAMIC;
   refused[1].palette = palette;
   refused[2].pool = D3DPOOL_SYSTEMMEM;
   refused[3].width = 32;
   refused[4].height = 16;
   refused[5].mipLevels = 1;
+  refused[6].colorKey = 0xFF00FF00;
   for (const Args& a : refused) {
     calls.clear();
     IDirect3DTexture9* texture = kUntouched;
@@ -250,19 +252,21 @@ TEST_F(HookDecisions, RefusedCallsReachD3DXWithTheCallersArguments) {
   EXPECT_EQ(calls, (std::vector<Args>{Reached(asFile, &texture), Reached(asCalled, &texture),
                                       Reached(retry, &texture)}));
 
-  // Files whose levels are not all there go to D3DX (asked for ARGB: the
-  // compressed one as such, the other as its own format) before any texture
-  // is made, also when the header claims an enormous size.
+  // Files whose levels are not all there go to D3DX in their own format
+  // before any texture is made, also when the header claims an enormous size.
   std::vector<uint8_t> shortFile = MakeDdsWithMips(Dxt1PixelFormat(), 256, 256);
   shortFile.pop_back();
   std::vector<uint8_t> huge = MakeDdsWithMips(A8R8G8B8PixelFormat(), 8, 8);
   huge[14] = huge[18] = 1;  // 65544x65544
-  for (const auto& incomplete : {shortFile, huge}) {
+  Args dxt1 = argb;
+  dxt1.format = D3DFMT_DXT1;
+  for (const auto& [incomplete, ownFormat] :
+       {std::pair{shortFile, dxt1}, {MakeDds({Dxt1PixelFormat(), 256, 256, 8}), dxt1}, {huge, argb}}) {
     answers = {S_OK};
     calls.clear();
     const int made = TexturesCreated();
     ASSERT_EQ(CallEx(incomplete, {}, &texture), S_OK);
-    EXPECT_EQ(calls, std::vector<Args>{Reached(argb, &texture)});
+    EXPECT_EQ(calls, std::vector<Args>{Reached(ownFormat, &texture)});
     EXPECT_EQ(TexturesCreated(), made + 1) << "only D3DX's texture";
     texture->Release();
   }
@@ -274,26 +278,41 @@ TEST_F(HookDecisions, RefusedCallsReachD3DXWithTheCallersArguments) {
   EXPECT_EQ(calls.size(), 1u);
 }
 
-TEST_F(HookDecisions, RefusedCompressedFilesAreAskedForAsArgbFirst) {
-  // One level of a 256x256 file: the device's full chain has nine.
+// Compressed files stay compressed where the device takes their format; a
+// device that refuses it gets them as 32-bit ARGB.
+TEST_F(HookDecisions, RefusedCompressedFilesAreAskedForAsArgbOnlyWhereTheDeviceRefusesTheirFormat) {
+  // One level of a 256x256 file: the full chain has nine.
   const std::vector<uint8_t> file = MakeDds({Dxt1PixelFormat(), 256, 256, 1});
-  answers = {E_FAIL, D3DERR_NOTAVAILABLE, E_OUTOFMEMORY, D3DERR_INVALIDCALL};
-  for (D3DPOOL pool : {D3DPOOL_MANAGED, D3DPOOL_DEFAULT}) {
+  for (bool refused : {false, true}) {
+    // Without automatic mip generation: no conversion on the device.
+    StandInDeviceLimits(refused ? D3DFMT_DXT1 : D3DFMT_UNKNOWN, !refused);
+    for (D3DPOOL pool : {D3DPOOL_MANAGED, D3DPOOL_DEFAULT}) {
+      answers = {E_FAIL, D3DERR_NOTAVAILABLE, E_OUTOFMEMORY, D3DERR_INVALIDCALL};
+      calls.clear();
+      Args a;
+      a.pool = pool;
+      IDirect3DTexture9* texture = kUntouched;
+      Args argb = a, asFile = a;
+      argb.format = D3DFMT_A8R8G8B8;
+      asFile.format = D3DFMT_DXT1;
+      EXPECT_EQ(CallEx(file, a, &texture), refused ? D3DERR_INVALIDCALL : E_OUTOFMEMORY);
+      std::vector<Args> expected = {Reached(asFile, &texture), Reached(a, &texture), Reached(a, &texture)};
+      if (refused) expected.insert(expected.begin(), Reached(argb, &texture));
+      EXPECT_EQ(texture, kUntouched);
+      EXPECT_EQ(calls, expected) << "pool " << pool << (refused ? ", format refused" : "");
+    }
+    // The plain call goes to D3DX9_42 as called, or to D3DX9_43 for ARGB.
     calls.clear();
-    Args a;
-    a.pool = pool;
+    answers = {S_OK};
     IDirect3DTexture9* texture = kUntouched;
-    EXPECT_EQ(CallEx(file, a, &texture), D3DERR_INVALIDCALL);
-    EXPECT_EQ(texture, kUntouched);
-    Args argb = a, asFile = a;
-    argb.format = D3DFMT_A8R8G8B8;
-    asFile.format = D3DFMT_DXT1;
-    EXPECT_EQ(calls, (std::vector<Args>{Reached(argb, &texture), Reached(asFile, &texture),
-                                        Reached(a, &texture), Reached(a, &texture)}))
-        << "pool " << pool;
+    ASSERT_EQ(Call(file, &texture), S_OK);
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].ex, refused);
+    texture->Release();
   }
 
-  // The plain call asks D3DX9_43 for managed 32-bit ARGB, then D3DX9_42 as called.
+  // On that device the plain call asks D3DX9_43 for managed 32-bit ARGB,
+  // then D3DX9_42 as called.
   calls.clear();
   answers = {E_FAIL, D3DERR_NOTAVAILABLE};
   IDirect3DTexture9* texture = kUntouched;

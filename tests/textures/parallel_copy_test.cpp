@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "dds_builder.h"
@@ -70,11 +71,11 @@ TEST(ParallelFor, SharesTheWorkWithAHelper) {
 }
 
 TEST(SplitCopies, GiveTheSameBytesBelowAndAboveTheThresholds) {
-  EXPECT_EQ(CopyLevelPieces(262143), 0u);
-  EXPECT_EQ(CopyLevelPieces(262144), 4u);
-  EXPECT_EQ(CopyLevelPieces(262145), 5u);
+  EXPECT_EQ(CopyLevelPieces(0x7FFFFF), 0u);
+  EXPECT_EQ(CopyLevelPieces(0x800000), 128u);
+  EXPECT_EQ(CopyLevelPieces(0x800001), 129u);
   EXPECT_EQ(CopyLevelPieces(0xFFFFFFFFu), 65536u);
-  for (uint32_t count : {262143u, 262144u, 262145u, 1048576u + 4099u}) {
+  for (uint32_t count : {0x7FFFFFu, 0x800000u, 0x800001u}) {
     const std::vector<uint8_t> bytes = PatternBytes(count, count);
     GuardedBuffer source(count), destination(count + 3);
     std::memcpy(source.data(), bytes.data(), count);
@@ -85,11 +86,13 @@ TEST(SplitCopies, GiveTheSameBytesBelowAndAboveTheThresholds) {
               std::vector<uint8_t>(3, kUntouched));
   }
 
-  // Rows of 15 source bytes (5 pixels widened to 20) or 20 bytes copied, 32
-  // bytes apart in the destination; the padding stays untouched.
-  const uint32_t width = 5, pitch = 32;
-  for (uint32_t rows : {1u, 127u, 128u, 300u}) {
-    const std::vector<uint8_t> bytes = PatternBytes(20 * rows, rows);
+  // Rows of 5 pixels (15 source bytes widened to 20, or 20 bytes copied),
+  // 32 bytes apart in the destination, and rows wide enough for the split
+  // copy; the padding stays untouched.
+  const std::tuple<uint32_t, uint32_t, uint32_t> shapes[] = {
+      {5, 32, 1}, {5, 32, 127}, {5, 32, 128}, {5, 32, 300}, {16384, 65600, 130}};
+  for (const auto& [width, pitch, rows] : shapes) {
+    const std::vector<uint8_t> bytes = PatternBytes(4 * width * rows, rows);
     GuardedBuffer source(bytes.size());
     std::memcpy(source.data(), bytes.data(), bytes.size());
     for (bool widen : {false, true}) {

@@ -27,8 +27,6 @@ using CreateExFunction = HRESULT(WINAPI*)(IDirect3DDevice9*, LPCVOID, UINT, UINT
 using Bytes = std::array<uint8_t, 16>;
 
 constexpr UINT kDefault = D3DX_DEFAULT;
-// The direct path leaves D3DXIMAGE_INFO::ResourceType alone; D3DX writes it.
-constexpr auto kUntouchedResourceType = static_cast<D3DRESOURCETYPE>(0x7777);
 
 // The exports as the game finds them: redirected once the plug-in is loaded.
 template <typename Function>
@@ -76,6 +74,7 @@ struct Made {
   std::vector<std::vector<uint8_t>> bytes;
   auto Tie() const { return std::tie(result, format, pool, usage, width, height, levels, bytes); }
   bool operator==(const Made& o) const { return Tie() == o.Tie(); }
+  bool operator!=(const Made& o) const { return !(*this == o); }
 };
 
 void PrintTo(const Made& m, std::ostream* os) {
@@ -122,14 +121,18 @@ struct ExArgs {
   UINT width = kDefault, height = kDefault;
   D3DFORMAT format = D3DFMT_UNKNOWN;
   D3DPOOL pool = D3DPOOL_MANAGED;
+  DWORD mipFilter = kDefault;
+  D3DCOLOR colorKey = 0;
 };
+
+int D3dxTextures() { return TexturesCreatedBy("d3dx9_43.dll"); }
 
 Made CallEx(const std::vector<uint8_t>& file, const ExArgs& a, D3DXIMAGE_INFO* info = nullptr,
             int* preLoads = nullptr) {
   IDirect3DTexture9* texture = nullptr;
   const HRESULT hr =
       D3dxCreateEx()(TestDevice(), file.data(), static_cast<UINT>(file.size()), a.width, a.height, kDefault,
-                     0, a.format, a.pool, kDefault, kDefault, 0, info, nullptr, &texture);
+                     0, a.format, a.pool, kDefault, a.mipFilter, a.colorKey, info, nullptr, &texture);
   if (preLoads != nullptr && hr == S_OK) *preLoads = PreLoadCalls(texture);
   return Describe(hr, texture);
 }
@@ -207,11 +210,12 @@ TEST_F(TextureHooks, DdsFilesAreBuiltDirectlyAsD3DXBuildsThem) {
   const DdsLayout layouts[] = {{Dxt1PixelFormat(), 256, 256, 9}, {A8R8G8B8PixelFormat(), 64, 32, 7}};
   std::vector<std::vector<uint8_t>> files;
   std::vector<Made> managed, placed;
+  std::vector<D3DXIMAGE_INFO> infos(std::size(layouts));
   ExArgs defaultPool;
   defaultPool.pool = D3DPOOL_DEFAULT;
   for (const DdsLayout& layout : layouts) {
     files.push_back(MakeDds(layout));
-    managed.push_back(CallEx(files.back(), {}));
+    managed.push_back(CallEx(files.back(), {}, &infos[files.size() - 1]));
     placed.push_back(CallEx(files.back(), defaultPool));
   }
   const DdsLayout rgb = {R8G8B8PixelFormat(), 64, 32, 7};
@@ -223,11 +227,13 @@ TEST_F(TextureHooks, DdsFilesAreBuiltDirectlyAsD3DXBuildsThem) {
   for (size_t i = 0; i < files.size(); ++i) {
     for (ExArgs a :
          {ExArgs{}, ExArgs{0, 0, static_cast<D3DFORMAT>(FormatFromPixelFormat(layouts[i].pixelFormat))}}) {
-      D3DXIMAGE_INFO info = {};
-      info.ResourceType = kUntouchedResourceType;
+      D3DXIMAGE_INFO info;
+      std::memset(&info, 0x77, sizeof info);
+      const int byD3dx = D3dxTextures();
       int preLoads = 0;
       const Made made = CallEx(files[i], a, &info, &preLoads);
-      EXPECT_EQ(info.ResourceType, kUntouchedResourceType) << "file " << i << " went to D3DX";
+      EXPECT_EQ(D3dxTextures(), byD3dx) << "file " << i << " went to D3DX";
+      EXPECT_EQ(std::memcmp(&info, &infos[i], sizeof info), 0) << "file " << i << ": not D3DX's image info";
       EXPECT_EQ(preLoads, 1);
       EXPECT_EQ(made, FromFile(layouts[i], files[i])) << "file " << i;
       EXPECT_EQ(made, managed[i]) << "file " << i;
@@ -235,10 +241,9 @@ TEST_F(TextureHooks, DdsFilesAreBuiltDirectlyAsD3DXBuildsThem) {
     int preLoads = 0;
     EXPECT_EQ(Call(files[i], &preLoads), managed[i]) << "file " << i;
     EXPECT_EQ(preLoads, 1);
-    D3DXIMAGE_INFO info = {};
-    info.ResourceType = kUntouchedResourceType;
-    EXPECT_EQ(CallEx(files[i], defaultPool, &info), placed[i]) << "file " << i;
-    EXPECT_EQ(info.ResourceType, kUntouchedResourceType) << "file " << i << " went to D3DX";
+    const int byD3dx = D3dxTextures();
+    EXPECT_EQ(CallEx(files[i], defaultPool), placed[i]) << "file " << i;
+    EXPECT_EQ(D3dxTextures(), byD3dx) << "file " << i << " went to D3DX";
   }
   // 24-bit files, which D3DX turns into X8R8G8B8, come out widened to A8R8G8B8.
   for (const Made& made : {Call(rgbFile), CallEx(rgbFile, {}), CallEx(rgbFile, defaultPool)}) {
@@ -256,12 +261,13 @@ TEST_F(TextureHooks, RefusedCallsGetWhatD3DXGivesForThem) {
   const std::vector<uint8_t> face(cube.begin() + 128, cube.end());
   for (int i = 0; i < 5; ++i) cube.insert(cube.end(), face.begin(), face.end());
   const std::vector<uint8_t> notAnImage(300, 0x42);
+  const std::vector<uint8_t> argbChain = MakeDdsWithMips(A8R8G8B8PixelFormat(), 16, 16);
 
-  ExArgs systemMemory, explicitSize, argb;
+  ExArgs systemMemory, explicitSize, keyed;
   systemMemory.pool = D3DPOOL_SYSTEMMEM;
   explicitSize.width = 32;
   explicitSize.height = 16;
-  argb.format = D3DFMT_A8R8G8B8;
+  std::memcpy(&keyed.colorKey, &argbChain[128], 4);  // the first texel is keyed out
   struct Case {
     const std::vector<uint8_t>* file;
     ExArgs args;
@@ -269,29 +275,99 @@ TEST_F(TextureHooks, RefusedCallsGetWhatD3DXGivesForThem) {
   };
   const Case cases[] = {{&chain, systemMemory, systemMemory},
                         {&chain, explicitSize, explicitSize},
+                        {&argbChain, keyed, keyed},
                         {&cube, {}, {}},
-                        {&oneLevel, {}, argb}};  // compressed, not the device's chain: ARGB
+                        {&oneLevel, {}, {}}};  // compressed, a partial chain: stays compressed
   std::vector<Made> expected;
   for (const Case& c : cases) expected.push_back(CallEx(*c.file, c.byD3dx));
-  const Made plainOneLevel = CallEx(oneLevel, argb), plainCube = Call(cube),
-             plainNotAnImage = Call(notAnImage);
+  const Made plainOneLevel = Call(oneLevel), plainCube = Call(cube), plainNotAnImage = Call(notAnImage);
 
   ASSERT_TRUE(Load());
   for (size_t i = 0; i < std::size(cases); ++i) {
-    D3DXIMAGE_INFO info = {};
-    info.ResourceType = kUntouchedResourceType;
-    EXPECT_EQ(CallEx(*cases[i].file, cases[i].args, &info), expected[i]) << "case " << i;
-    EXPECT_NE(info.ResourceType, kUntouchedResourceType) << "case " << i << " not handed to D3DX";
+    const int byD3dx = D3dxTextures();
+    EXPECT_EQ(CallEx(*cases[i].file, cases[i].args), expected[i]) << "case " << i;
+    EXPECT_GT(D3dxTextures(), byD3dx) << "case " << i << " not handed to D3DX";
   }
-  EXPECT_EQ(expected[3].format, D3DFMT_A8R8G8B8);
+  EXPECT_NE(expected[2], CallEx(argbChain, {})) << "the key changed nothing";
+  EXPECT_EQ(std::make_tuple(expected[4].format, expected[4].width, expected[4].levels),
+            std::make_tuple(D3DFMT_DXT1, 64u, 7u));
   int preLoads = -1;
   EXPECT_EQ(Call(oneLevel, &preLoads), plainOneLevel);
-  EXPECT_EQ(preLoads, 1);
+  EXPECT_EQ(preLoads, 0);
   preLoads = -1;
   EXPECT_EQ(Call(cube, &preLoads), plainCube);
   EXPECT_EQ(preLoads, plainCube.result == S_OK ? 0 : -1);
   EXPECT_EQ(Call(notAnImage), plainNotAnImage);
   EXPECT_NE(plainNotAnImage.result, S_OK);
+}
+
+// Lowered texture quality: the skip bits of MipFilter start the texture at a
+// smaller stored level, as in D3DX, on the direct path.
+TEST_F(TextureHooks, SkippedTopLevelsGiveD3DXsSizeLevelsAndBytes) {
+  const std::vector<uint8_t> file = MakeDdsWithMips(Dxt1PixelFormat(), 256, 256);
+  ExArgs skip2, skipAll;
+  skip2.mipFilter = D3DX_SKIP_DDS_MIP_LEVELS(2, D3DX_FILTER_BOX);
+  skipAll.mipFilter = D3DX_SKIP_DDS_MIP_LEVELS(9, D3DX_FILTER_BOX);  // as many as stored: none skipped
+  // Wine's D3DX counts the levels it loaded two short when it skips two,
+  // and filters the last two from the third-last instead of loading them:
+  // their bytes are not compared.
+  auto skipped = [&](ExArgs a) {
+    Made made = CallEx(file, a);
+    if (a.mipFilter == skip2.mipFilter && made.bytes.size() == 7) made.bytes.resize(5);
+    return made;
+  };
+  std::vector<Made> expected;
+  for (D3DPOOL pool : {D3DPOOL_MANAGED, D3DPOOL_DEFAULT}) {
+    for (ExArgs a : {skip2, skipAll}) {
+      a.pool = pool;
+      expected.push_back(skipped(a));
+    }
+  }
+  EXPECT_EQ(std::make_tuple(expected[0].width, expected[0].height, expected[0].levels),
+            std::make_tuple(64u, 64u, 7u));
+  ASSERT_TRUE(Load());
+  const int byD3dx = D3dxTextures();
+  size_t i = 0;
+  for (D3DPOOL pool : {D3DPOOL_MANAGED, D3DPOOL_DEFAULT}) {
+    for (ExArgs a : {skip2, skipAll}) {
+      a.pool = pool;
+      EXPECT_EQ(skipped(a), expected[i]) << "case " << i;
+      ++i;
+    }
+  }
+  EXPECT_EQ(D3dxTextures(), byD3dx);
+}
+
+// A device that refuses a compressed format converts a file that the direct
+// path declines into a render-target ARGB texture as D3DX decodes it; without
+// the caps for that, D3DX makes it, and the direct path makes no texture.
+TEST_F(TextureHooks, DeviceConvertsCompressedFilesWhereItCanAndIsNotAskedWhereItCannot) {
+  const std::vector<uint8_t> file = MakeDds({Dxt1PixelFormat(), 64, 64, 1});
+  ExArgs argb;
+  argb.pool = D3DPOOL_DEFAULT;
+  argb.format = D3DFMT_A8R8G8B8;
+  const Made decoded = CallEx(file, argb);
+  ASSERT_EQ(decoded.result, S_OK);
+  ASSERT_TRUE(Load());
+  ExArgs defaultPool;
+  defaultPool.pool = D3DPOOL_DEFAULT;
+  StandInDeviceLimits(D3DFMT_DXT1, true);
+  const int byD3dx = D3dxTextures();
+  const Made converted = CallEx(file, defaultPool);
+  EXPECT_EQ(D3dxTextures(), byD3dx);
+  ASSERT_EQ(converted.result, S_OK);
+  EXPECT_EQ(std::make_tuple(converted.format, converted.usage, converted.width),
+            std::make_tuple(D3DFMT_A8R8G8B8,
+                            static_cast<DWORD>(D3DUSAGE_RENDERTARGET | D3DUSAGE_AUTOGENMIPMAP), 64u));
+  ASSERT_EQ(converted.bytes.at(0).size(), decoded.bytes.at(0).size());
+  for (size_t k = 0; k < decoded.bytes[0].size(); ++k) {
+    ASSERT_LE(std::abs(converted.bytes[0][k] - decoded.bytes[0][k]), 1) << "byte " << k;
+  }
+
+  StandInDeviceLimits(D3DFMT_DXT1, false);
+  const int byPlugin = TexturesCreatedBy("Quelbrand.dll");
+  EXPECT_EQ(CallEx(file, defaultPool), decoded);
+  EXPECT_EQ(TexturesCreatedBy("Quelbrand.dll"), byPlugin);
 }
 
 TEST_F(TextureHooks, ExCallFailingEverywhereLogsTwoWarningsAndReturnsTheLastCode) {
@@ -318,16 +394,22 @@ TEST_F(TextureHooks, ExCallFailingEverywhereLogsTwoWarningsAndReturnsTheLastCode
 // while for the next load and hold the plug-in loaded: unloading it takes
 // effect once they have ended, so none ever runs in an unloaded module.
 TEST_F(TextureHooks, UnloadTakesEffectOnceTheCopyHelpersHaveEnded) {
-  const DdsLayout layout = {A8R8G8B8PixelFormat(), 1024, 1024, 11};
+  const DdsLayout layout = {A8R8G8B8PixelFormat(), 2048, 2048, 12};  // level 0 split
   const std::vector<uint8_t> file = MakeDds(layout);
   ASSERT_TRUE(Load());
-  EXPECT_EQ(CallEx(file, {}), FromFile(layout, file));
+  IDirect3DTexture9* texture = nullptr;
+  // Unloaded at once, well within the helpers' idle time; the texture is
+  // looked into afterwards.
+  const HRESULT hr =
+      D3dxCreateEx()(TestDevice(), file.data(), static_cast<UINT>(file.size()), kDefault, kDefault, kDefault,
+                     0, D3DFMT_UNKNOWN, D3DPOOL_MANAGED, kDefault, kDefault, 0, nullptr, nullptr, &texture);
   host_.Unload();
   SYSTEM_INFO system;
   GetSystemInfo(&system);
   if (system.dwNumberOfProcessors > 1) {
     EXPECT_NE(GetModuleHandleA("Quelbrand.dll"), nullptr) << "no helper holds the module";
   }
+  EXPECT_EQ(Describe(hr, texture), FromFile(layout, file));
   const ULONGLONG deadline = GetTickCount64() + 10000;
   while (GetModuleHandleA("Quelbrand.dll") != nullptr && GetTickCount64() < deadline) Sleep(20);
   EXPECT_EQ(GetModuleHandleA("Quelbrand.dll"), nullptr);
