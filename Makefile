@@ -8,6 +8,7 @@ SANITIZE_BUILD ?= build-sanitize
 PACKAGE_DIR ?= package
 # Seconds each fuzz target runs in `make test`; longer by hand with `make fuzz`.
 FUZZ_SECONDS ?= 60
+FUZZ_SEED ?= 1
 JOBS ?= $(shell nproc)
 
 .PHONY: all bootstrap build build-native build-sanitize test fuzz package demo bench format clean
@@ -32,7 +33,7 @@ build-native: bootstrap
 build-sanitize: bootstrap
 	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUELBRAND_SANITIZE=ON -DQUELBRAND_FUZZ=ON \
-	  -DQUELBRAND_FUZZ_SECONDS=$(FUZZ_SECONDS)
+	  -DQUELBRAND_FUZZ_SECONDS=$(FUZZ_SECONDS) -DQUELBRAND_FUZZ_SEED=$(FUZZ_SEED)
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 
 test: build build-native build-sanitize

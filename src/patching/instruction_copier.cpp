@@ -482,7 +482,9 @@ bool EndsFunction(const uint8_t* instruction) {
     case 0xCF:
       return true;
     case 0xFF: {
-      // FF /4 and FF /5: near and far jumps through a register or memory.
+      // FF /4 and FF /5: near and far jumps through a register or memory. An
+      // FF with no room left for its ModR/M byte is no valid instruction.
+      if (p + 1 >= instruction + kMaxInstructionLength) return false;
       uint8_t reg = (p[1] >> 3) & 7;
       return reg == 4 || reg == 5;
     }
