@@ -365,7 +365,7 @@ TEST_F(ShaderCache, RefusalsEndInD3DXWithTheCallersArguments) {
 TEST_F(ShaderCache, UnusableDirectoryLeavesEffectsToD3DX) {
   WriteFile(CacheFolder(), "not a directory");
   Start(kCacheOn);
-  EXPECT_EQ(Log()[1], "WARNING: Shader cache directory is a file: cache not used");
+  EXPECT_EQ(Log()[2], "WARNING: Shader cache directory is a file: cache not used");
   EXPECT_EQ(Create("value=5"), Made(5));
   EXPECT_EQ(Create("value=5"), Made(5));
   EXPECT_EQ(Compiler().calls, 2);
