@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <vector>
@@ -30,7 +31,7 @@
 
 namespace {
 
-constexpr int kRounds = 7;
+constexpr int kRounds = 11;
 // A batch runs at least this long: well above the counter's steps, and long
 // enough to even out the scheduling of a busy machine.
 constexpr double kBatchMilliseconds = 150;
@@ -54,11 +55,14 @@ double Median(std::vector<double> values) {
 
 // Runs the contenders' batches interleaved (the order turning each round)
 // and gives each one's median time per call; `settle` ends every batch
-// inside the timing. A body returns false on failure.
+// inside the timing. All batches have the same number of calls, so that the
+// contenders leave the same trail of freed memory and queued device work
+// behind; the slowest one's batch runs at least kBatchMilliseconds. A body
+// returns false on failure.
 std::vector<double> Interleaved(
     const std::vector<std::function<bool()>>& bodies, const std::function<void()>& settle = [] {}) {
   const size_t n = bodies.size();
-  std::vector<int> batch(n, 1);
+  int batch = 4096;
   for (size_t c = 0; c < n; ++c) {  // warm-up, and the batch size
     if (!bodies[c]()) return {};
     settle();
@@ -66,18 +70,18 @@ std::vector<double> Interleaved(
     if (!bodies[c]()) return {};
     settle();
     const double once = std::max(NowMilliseconds() - start, 0.01);
-    batch[c] = std::clamp(static_cast<int>(kBatchMilliseconds / once) + 1, 1, 4096);
+    batch = std::min(batch, std::clamp(static_cast<int>(kBatchMilliseconds / once) + 1, 1, 4096));
   }
   std::vector<std::vector<double>> times(n);
   for (int round = 0; round < kRounds; ++round) {
     for (size_t k = 0; k < n; ++k) {
       const size_t c = (k + static_cast<size_t>(round)) % n;
       const double start = NowMilliseconds();
-      for (int i = 0; i < batch[c]; ++i) {
+      for (int i = 0; i < batch; ++i) {
         if (!bodies[c]()) return {};
       }
       settle();
-      times[c].push_back((NowMilliseconds() - start) / batch[c]);
+      times[c].push_back((NowMilliseconds() - start) / batch);
     }
   }
   std::vector<double> medians;
@@ -159,7 +163,8 @@ struct Bench {
   }
 };
 
-void TimeTextures(const Bench& bench) {
+// Only the rows of `onlyFormat` (a format name) and `onlySize`, where given.
+void TimeTextures(const Bench& bench, const char* onlyFormat, UINT onlySize) {
   struct Row {
     const char* name;
     DdsPixelFormat pixelFormat;
@@ -173,8 +178,9 @@ void TimeTextures(const Bench& bench) {
   std::printf("| format | size | pool | D3DX ms | direct ms | floor ms | direct/D3DX | direct/floor |\n");
   std::printf("|---|---|---|---|---|---|---|---|\n");
   for (const Row& row : rows) {
+    if (onlyFormat != nullptr && std::strcmp(onlyFormat, row.name) != 0) continue;
     for (UINT size : {64u, 256u, 512u, 1024u, 2048u, 4096u}) {
-      if (size > row.largest) continue;
+      if (size > row.largest || (onlySize != 0 && size != onlySize)) continue;
       const std::vector<uint8_t> file = MakeDdsWithMips(row.pixelFormat, size, size);
       SurfaceSize level0;
       SurfaceInfo(size, size, row.made, &level0);
@@ -239,7 +245,8 @@ void TimeCopies() {
 
 }  // namespace
 
-// "texture_bench copies" times the byte copies alone.
+// "texture_bench copies" times the byte copies alone; "texture_bench FORMAT
+// [SIZE]" the textures of one format (and size) alone.
 int main(int argc, char** argv) {
   if (argc > 1 && std::strcmp(argv[1], "copies") == 0) {
     TimeCopies();
@@ -260,8 +267,9 @@ int main(int argc, char** argv) {
       "texture_bench: %u threads, ExpandRgbRow %s; median ms per texture of %d interleaved rounds\n\n",
       ParallelThreadLimit(), ExpandRgbRow == ExpandRgbRowSsse3 ? "SSSE3" : "SSE2", kRounds);
   const Bench bench = {device, finished, d3dx};
-  TimeTextures(bench);
-  TimeCopies();
+  const char* onlyFormat = argc > 1 ? argv[1] : nullptr;
+  TimeTextures(bench, onlyFormat, argc > 2 ? static_cast<UINT>(std::atoi(argv[2])) : 0);
+  if (onlyFormat == nullptr) TimeCopies();
   finished->Release();
   return 0;
 }

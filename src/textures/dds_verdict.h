@@ -10,7 +10,7 @@
 
 enum DdsReason : uint32_t {
   DdsServed,           // in the file's own format, every level copied
-  DdsServedWidened,    // 24-bit RGB widened to 32-bit ARGB, levels generated
+  DdsServedWidened,    // 24-bit RGB widened to 32-bit ARGB
   DdsServedConverted,  // block-compressed, converted by the device, levels generated
   DdsNotDds,           // no "DDS " magic or damaged header records
   DdsShortData,        // fewer bytes than the header's levels need

@@ -98,13 +98,20 @@ HRESULT LoadRgb24Expanded(IDirect3DDevice9* device, const DdsHeader& header, con
                           uint32_t pixelBytes, D3DPOOL pool, IDirect3DTexture9** texture) {
   const uint32_t width = header.width, height = header.height;
   if (width == 0 || height == 0) return kExpandFailed;
-  const uint64_t sourceRowBytes = (24 * static_cast<uint64_t>(width) + 7) / 8;
-  if (sourceRowBytes * height > pixelBytes) return kExpandFailed;
+  // A file that stores its whole chain has every level widened, which costs
+  // no more than copying it; otherwise level 0 is widened and the device
+  // makes the other levels.
+  const uint32_t stored = StoredLevelCount(header);
+  const bool chain = stored == FullChainLevelCount(width, height) &&
+                     LevelsFit(width, height, kFormatR8G8B8, stored, pixelBytes);
+  const uint32_t levels = chain ? stored : 1;
+  if (!LevelsFit(width, height, kFormatR8G8B8, 1, pixelBytes)) return kExpandFailed;
 
   ComRef<IDirect3DTexture9> made;
-  HRESULT hr = device->CreateTexture(width, height, 0, D3DUSAGE_AUTOGENMIPMAP, D3DFMT_A8R8G8B8, pool,
-                                     made.out(), nullptr);
+  HRESULT hr = device->CreateTexture(width, height, 0, chain ? 0 : D3DUSAGE_AUTOGENMIPMAP, D3DFMT_A8R8G8B8,
+                                     pool, made.out(), nullptr);
   if (FAILED(hr)) return hr;
+  if (chain && made->GetLevelCount() != levels) return kExpandFailed;
   ComRef<IDirect3DTexture9> staging;
   IDirect3DTexture9* written = made.get();
   if (pool == D3DPOOL_DEFAULT) {
@@ -114,22 +121,29 @@ HRESULT LoadRgb24Expanded(IDirect3DDevice9* device, const DdsHeader& header, con
     written = staging.get();
   }
 
-  D3DLOCKED_RECT locked;
-  if (FAILED(written->LockRect(0, &locked, nullptr, 0))) return kExpandFailed;
-  const bool fits = locked.pBits != nullptr && locked.Pitch >= 0 &&
-                    static_cast<uint64_t>(locked.Pitch) >= 4 * static_cast<uint64_t>(width);
-  if (fits) {
-    ExpandRows(locked.pBits, static_cast<uint32_t>(locked.Pitch), pixels,
-               static_cast<uint32_t>(sourceRowBytes), height, width);
+  const uint8_t* source = pixels;
+  for (uint32_t level = 0; level < levels; ++level) {
+    const uint32_t levelWidth = LevelExtent(width, level);
+    SurfaceSize size;
+    SurfaceInfo(levelWidth, LevelExtent(height, level), kFormatR8G8B8, &size);
+    D3DLOCKED_RECT locked;
+    if (FAILED(written->LockRect(level, &locked, nullptr, 0))) return kExpandFailed;
+    const bool fits = locked.pBits != nullptr && locked.Pitch >= 0 &&
+                      static_cast<uint64_t>(locked.Pitch) >= 4 * static_cast<uint64_t>(levelWidth);
+    if (fits) {
+      ExpandRows(locked.pBits, static_cast<uint32_t>(locked.Pitch), source, size.rowBytes, size.rows,
+                 levelWidth);
+    }
+    written->UnlockRect(level);
+    if (!fits) return kExpandFailed;
+    source += size.bytes;
   }
-  written->UnlockRect(0);
-  if (!fits) return kExpandFailed;
 
   if (pool == D3DPOOL_DEFAULT) {
     hr = device->UpdateTexture(staging.get(), made.get());
     if (FAILED(hr)) return hr;
   }
-  made->GenerateMipSubLevels();
+  if (!chain) made->GenerateMipSubLevels();
   return HandOver(made.get(), texture);
 }
 
