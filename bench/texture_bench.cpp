@@ -5,8 +5,8 @@
 // staging texture sent with UpdateTexture). Every creation is followed by
 // PreLoad (the replacement makes it itself); each batch of creations ends
 // when the device has finished them all (an event query). The three run
-// interleaved, in batches; each figure is the median over the rounds of the
-// milliseconds per texture.
+// interleaved, in batches; each time is the median over the rounds of the
+// milliseconds per texture, each ratio the median of the rounds' ratios.
 // Then the byte copies against the runtime's memcpy.
 
 #include <d3dx9tex.h>
@@ -53,13 +53,29 @@ double Median(std::vector<double> values) {
   return values[values.size() / 2];
 }
 
+// Each contender's times per call, one per round.
+struct Timings {
+  std::vector<std::vector<double>> rounds;
+
+  bool Failed() const { return rounds.empty(); }
+  double Median(size_t c) const { return ::Median(rounds[c]); }
+  // The median over the rounds of a's time over b's: the two ran next to
+  // each other in every round, so a machine that slows down for a while
+  // slows both.
+  double Ratio(size_t a, size_t b) const {
+    std::vector<double> ratios;
+    for (size_t r = 0; r < rounds[a].size(); ++r) ratios.push_back(rounds[a][r] / rounds[b][r]);
+    return ::Median(ratios);
+  }
+};
+
 // Runs the contenders' batches interleaved (the order turning each round)
-// and gives each one's median time per call; `settle` ends every batch
+// and gives each one's time per call in every round; `settle` ends every batch
 // inside the timing. All batches have the same number of calls, so that the
 // contenders leave the same trail of freed memory and queued device work
 // behind; the slowest one's batch runs at least kBatchMilliseconds. A body
 // returns false on failure.
-std::vector<double> Interleaved(
+Timings Interleaved(
     const std::vector<std::function<bool()>>& bodies, const std::function<void()>& settle = [] {}) {
   const size_t n = bodies.size();
   int batch = 4096;
@@ -84,9 +100,7 @@ std::vector<double> Interleaved(
       times[c].push_back((NowMilliseconds() - start) / batch);
     }
   }
-  std::vector<double> medians;
-  for (auto& t : times) medians.push_back(Median(t));
-  return medians;
+  return {times};
 }
 
 struct Bench {
@@ -186,7 +200,7 @@ void TimeTextures(const Bench& bench, const char* onlyFormat, UINT onlySize) {
       SurfaceInfo(size, size, row.made, &level0);
       const std::vector<uint8_t> floorSource = PatternBytes(2 * static_cast<size_t>(level0.bytes), size);
       for (D3DPOOL pool : {D3DPOOL_MANAGED, D3DPOOL_DEFAULT}) {
-        const std::vector<double> ms = Interleaved(
+        const Timings ms = Interleaved(
             {
                 [&] { return bench.Run([&] { return bench.ByD3dx(file, pool); }); },
                 [&] { return bench.Run([&] { return bench.Direct(file, pool); }); },
@@ -195,14 +209,14 @@ void TimeTextures(const Bench& bench, const char* onlyFormat, UINT onlySize) {
                 },
             },
             [&] { bench.WaitForDevice(); });
-        if (ms.empty()) {
+        if (ms.Failed()) {
           std::printf("| %s | %u | %s | failed |\n", row.name, size,
                       pool == D3DPOOL_MANAGED ? "managed" : "default");
           continue;
         }
         std::printf("| %s | %u | %s | %.3f | %.3f | %.3f | %.2f | %.2f |\n", row.name, size,
-                    pool == D3DPOOL_MANAGED ? "managed" : "default", ms[0], ms[1], ms[2], ms[1] / ms[0],
-                    ms[1] / ms[2]);
+                    pool == D3DPOOL_MANAGED ? "managed" : "default", ms.Median(0), ms.Median(1), ms.Median(2),
+                    ms.Ratio(1, 0), ms.Ratio(1, 2));
         std::fflush(stdout);
       }
     }
@@ -223,7 +237,7 @@ void TimeCopies() {
     // Distinct buffers per size, touched once, so no run finds them cached
     // where another did not.
     std::vector<uint8_t> from(bytes, 0x5A), to(bytes, 0);
-    const std::vector<double> ms = Interleaved({
+    const Timings ms = Interleaved({
         [&] {
           runtimeMemcpy(to.data(), from.data(), bytes);
           return true;
@@ -237,8 +251,8 @@ void TimeCopies() {
           return true;
         },
     });
-    std::printf("| %u | %.4f | %.4f | %.4f | %.2f | %.2f |\n", bytes, ms[0], ms[1], ms[2], ms[1] / ms[0],
-                ms[2] / ms[0]);
+    std::printf("| %u | %.4f | %.4f | %.4f | %.2f | %.2f |\n", bytes, ms.Median(0), ms.Median(1),
+                ms.Median(2), ms.Ratio(1, 0), ms.Ratio(2, 0));
     std::fflush(stdout);
   }
 }
