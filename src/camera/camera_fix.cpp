@@ -1,10 +1,10 @@
 #include "camera/camera_fix.h"
 
 #include "camera/camera_sites.h"
-#include "plugin/jump.h"
-#include "plugin/settings.h"
+#include "base/jump.h"
+#include "base/settings.h"
 
-PatchSite ThirdPersonCameraSite = reinterpret_cast<PatchSite>(kGameThirdPersonCamera);
+PatchSite ThirdPersonCameraSite = reinterpret_cast<PatchSite>(game::kThirdPersonCamera);
 
 namespace {
 
@@ -39,7 +39,7 @@ void CopyNodeValueAt(const void* node, const void* reference, int depth, int& vi
   --visitsLeft;
   const void* nameField = static_cast<const uint8_t*>(node) + kNodeName;
   if (Field<uint32_t>(node, kNodeName) != 0 &&
-      reinterpret_cast<NameTestFunction>(kGameNodeNameTest)(nameField, reference) != 0) {
+      reinterpret_cast<NameTestFunction>(game::kNodeNameTest)(nameField, reference) != 0) {
     const void* match = VirtualSlot<FindByNameFunction>(reference, kSlotFindByName)(reference, nameField);
     if (match != nullptr && IsNode(match)) {
       *reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(const_cast<void*>(node)) + kNodeValue) =
@@ -64,7 +64,7 @@ void CopyNodeValue(const void* node, const void* reference) {
 #pragma GCC diagnostic ignored "-Wattributes"
 uint32_t __thiscall ThirdPersonCameraHook(void* camera, uint32_t argument) {
   const uint32_t result = reinterpret_cast<CameraRoutine>(ThirdPersonCameraSite)(camera, argument);
-  const void* singleton = *reinterpret_cast<const void* const*>(kGameSceneSingleton);
+  const void* singleton = *reinterpret_cast<const void* const*>(game::kSceneSingleton);
   if (singleton == nullptr) return result;
   const void* holder = Field<const void*>(singleton, kSingletonReferenceHolder);
   if (holder == nullptr) return result;
@@ -80,6 +80,6 @@ uint32_t __thiscall ThirdPersonCameraHook(void* camera, uint32_t argument) {
 void InstallCameraScaleFix() {
   if (!ReadSettingBool("Camera", "fix3rdPersonCameraScale", true, SettingsPath())) return;
   PatchAttach(&ThirdPersonCameraSite, reinterpret_cast<void*>(&ThirdPersonCameraHook));
-  WriteRelJump(kCameraScaleJump1, reinterpret_cast<const void*>(&CameraScaleStub1));
-  WriteRelJump(kCameraScaleJump2, reinterpret_cast<const void*>(&CameraScaleStub2));
+  WriteRelJump(game::kCameraScaleJump1, reinterpret_cast<const void*>(&CameraScaleStub1));
+  WriteRelJump(game::kCameraScaleJump2, reinterpret_cast<const void*>(&CameraScaleStub2));
 }

@@ -3,8 +3,8 @@
 #include <atomic>
 #include <cstdint>
 
-#include "plugin/guarded_call.h"
-#include "plugin/log.h"
+#include "base/guarded_call.h"
+#include "base/log.h"
 
 namespace {
 
@@ -23,7 +23,7 @@ enum SaveOutcome : LONG { SavePending, SaveFinished, SaveFaulted };
 std::atomic<LONG> saveOutcome{SavePending};
 
 void CallGameSave(void* saveManager) {
-  reinterpret_cast<SaveGameFunction>(kGameSaveGame)(saveManager, kAutosaveName, -1, 0);
+  reinterpret_cast<SaveGameFunction>(game::kSaveGame)(saveManager, kAutosaveName, -1, 0);
 }
 
 }  // namespace
@@ -38,7 +38,7 @@ DWORD WINAPI AutosaveWorker(LPVOID saveManager) {
 void SaveGameBeforeExit() {
   PluginLog& log = GetLog();
   LogLine(log, LogError, "Plugin is trying to save game");
-  void* saveManager = *reinterpret_cast<void* const*>(kGameSaveManager);
+  void* saveManager = *reinterpret_cast<void* const*>(game::kSaveManager);
   // No save manager yet (a crash early in start-up): nothing can be saved.
   HANDLE worker = nullptr;
   if (saveManager != nullptr) {

@@ -8,7 +8,7 @@
 
 #include "crash/module_list.h"
 #include "patching/symbol_handler.h"
-#include "plugin/log.h"
+#include "base/log.h"
 
 namespace {
 

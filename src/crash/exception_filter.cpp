@@ -1,7 +1,7 @@
 #include "crash/exception_filter.h"
 
 #include "crash/crash_handler.h"
-#include "plugin/init_order.h"
+#include "base/init_order.h"
 
 PatchSite ExceptionFilterSite;
 
@@ -25,7 +25,7 @@ const ExceptionFilterSiteInitialiser exceptionFilterSiteInitialiser
 SetFilterFunction SystemSetFilter() { return reinterpret_cast<SetFilterFunction>(ExceptionFilterSite); }
 
 LPTOP_LEVEL_EXCEPTION_FILTER GameFilter() {
-  return reinterpret_cast<LPTOP_LEVEL_EXCEPTION_FILTER>(kGameTopLevelFilter);
+  return reinterpret_cast<LPTOP_LEVEL_EXCEPTION_FILTER>(game::kTopLevelFilter);
 }
 
 }  // namespace

@@ -4,10 +4,8 @@
 
 #include <cstdint>
 
+#include "crash/crash_addresses.h"
 #include "patching/transaction.h"
-
-// The game's own top-level exception filter.
-constexpr uintptr_t kGameTopLevelFilter = 0xCAC8A0;
 
 // kernel32's SetUnhandledExceptionFilter, as this library's import table
 // holds it (filled at static initialisation).

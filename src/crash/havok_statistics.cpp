@@ -4,14 +4,14 @@
 
 #include <cstdint>
 
-#include "plugin/guarded_call.h"
-#include "plugin/log.h"
+#include "base/guarded_call.h"
+#include "crash/crash_addresses.h"
+#include "base/log.h"
 
 namespace {
 
-// The game keeps the slot of each thread's Havok memory block here; the block
-// holds the thread's allocators (Temp, Heap, Debug, Solver in that order).
-constexpr uintptr_t kGameHavokBlockSlot = 0x1BB6B08;
+// The block in the game's slot holds the thread's allocators (Temp, Heap,
+// Debug, Solver in that order).
 constexpr size_t kHavokAllocatorOffsets[] = {0x28, 0x2C, 0x30, 0x34};
 const char* const kHavokAllocatorNames[] = {"Temp", "Heap", "Debug", "Solver"};
 // Virtual function 8 of an allocator fills its statistics record.
@@ -48,7 +48,7 @@ void QueryAllocator(void* argument) {
 }
 
 void ReadBlockSlot(void* argument) {
-  *static_cast<DWORD*>(argument) = *reinterpret_cast<const DWORD*>(kGameHavokBlockSlot);
+  *static_cast<DWORD*>(argument) = *reinterpret_cast<const DWORD*>(game::kHavokBlockSlot);
 }
 
 }  // namespace

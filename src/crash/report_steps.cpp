@@ -8,8 +8,8 @@
 #include "crash/cxx_exception.h"
 #include "crash/havok_statistics.h"
 #include "crash/module_list.h"
-#include "plugin/log.h"
-#include "plugin/settings.h"
+#include "base/log.h"
+#include "base/settings.h"
 
 namespace {
 

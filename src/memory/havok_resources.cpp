@@ -5,12 +5,12 @@
 
 #include "memory/game_calls.h"
 #include "memory/recursive_spin_lock.h"
-#include "plugin/init_order.h"
-#include "plugin/settings.h"
+#include "base/init_order.h"
+#include "base/settings.h"
 
-PatchSite HavokResourceLockedSite1 = reinterpret_cast<PatchSite>(kGameHavokResourceLocked1);
-PatchSite HavokResourceLockedSite2 = reinterpret_cast<PatchSite>(kGameHavokResourceLocked2);
-PatchSite HavokResourceReleaseSite = reinterpret_cast<PatchSite>(kGameHavokResourceRelease);
+PatchSite HavokResourceLockedSite1 = reinterpret_cast<PatchSite>(game::kHavokResourceLocked1);
+PatchSite HavokResourceLockedSite2 = reinterpret_cast<PatchSite>(game::kHavokResourceLocked2);
+PatchSite HavokResourceReleaseSite = reinterpret_cast<PatchSite>(game::kHavokResourceRelease);
 
 namespace {
 

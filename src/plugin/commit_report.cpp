@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "crash/exception_filter.h"
-#include "plugin/log.h"
+#include "base/log.h"
 #include "plugin/patch_sites.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include "patching/transaction.h"
 #include "plugin/commit_report.h"
 #include "plugin/handshake.h"
-#include "plugin/log.h"
+#include "base/log.h"
 #include "quelbrand_version.h"
 #include "shadercache/shader_cache.h"
 #include "simd/math_install.h"

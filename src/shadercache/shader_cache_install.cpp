@@ -1,6 +1,6 @@
 #include "patching/module_lookup.h"
-#include "plugin/log.h"
-#include "plugin/settings.h"
+#include "base/log.h"
+#include "base/settings.h"
 #include "shadercache/cache_files.h"
 #include "shadercache/shader_cache.h"
 

@@ -11,9 +11,6 @@ namespace {
 
 using standin::GameGlobal;
 
-constexpr uint32_t kDistanceCall = 0x83fd6d;
-constexpr uint32_t kOffsetCall = 0x83fe03;
-
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wattributes"
 using CameraRoutine = uint32_t(__thiscall*)(void* camera, uint32_t argument);
@@ -105,15 +102,15 @@ struct SceneWith {
     holder.reference = &reference;
     scene.holder = &holder;
     scene.root = &root;
-    GameGlobal<const void*>(standin::kGameSceneSingleton) = &scene;
+    GameGlobal<const void*>(game::kSceneSingleton) = &scene;
   }
-  ~SceneWith() { GameGlobal<const void*>(standin::kGameSceneSingleton) = nullptr; }
+  ~SceneWith() { GameGlobal<const void*>(game::kSceneSingleton) = nullptr; }
 };
 
 // Runs the camera routine; both calls inside it (stubs included) must keep
 // the registers and the x87 stack depth the routine relies on.
 uint32_t RunCamera(Camera& camera, uint32_t argument) {
-  uint32_t result = reinterpret_cast<CameraRoutine>(static_cast<uintptr_t>(standin::kGameThirdPersonCamera))(
+  uint32_t result = reinterpret_cast<CameraRoutine>(static_cast<uintptr_t>(game::kThirdPersonCamera))(
       &camera, argument);
   EXPECT_EQ(GameGlobal<uint32_t>(standin::kCameraRegisterFaults), 0u);
   return result;
@@ -128,7 +125,7 @@ class CameraFix : public ::testing::Test {
     GameGlobal<float>(standin::kCameraDistanceValue) = 3.5f;
     float offset[3] = {1.0f, -2.0f, 0.75f};
     std::memcpy(&GameGlobal<float>(standin::kCameraOffsetValues), offset, sizeof offset);
-    GameGlobal<const void*>(standin::kGameSceneSingleton) = nullptr;
+    GameGlobal<const void*>(game::kSceneSingleton) = nullptr;
   }
 
   void Load(const char* settings = "") {
@@ -150,7 +147,7 @@ TEST_F(CameraFix, ScalesDistanceAndOffsetByTheCarriersFactor) {
   EXPECT_EQ(camera.distance, 3.5f);
 
   Load();
-  for (uint32_t address : {standin::kGameThirdPersonCamera, kDistanceCall, kOffsetCall})
+  for (uint32_t address : {game::kThirdPersonCamera, game::kCameraScaleJump1, game::kCameraScaleJump2})
     EXPECT_EQ(FirstByte(address), 0xE9) << std::hex << address;
   EXPECT_EQ(RunCamera(camera, 20), 41u);
   EXPECT_EQ(camera.distance, 3.5f * 2.5f);
@@ -229,12 +226,12 @@ TEST_F(CameraFix, MissingSceneObjectsChangeNothing) {
   GameObject root = MakeObject(0x100, 7);
   Holder holder = {};
   Scene scene = {};
-  GameGlobal<const void*>(standin::kGameSceneSingleton) = nullptr;
+  GameGlobal<const void*>(game::kSceneSingleton) = nullptr;
   Load();
   Camera camera = {};
   EXPECT_EQ(RunCamera(camera, 2), 5u);
 
-  GameGlobal<const void*>(standin::kGameSceneSingleton) = &scene;  // no holder, no root
+  GameGlobal<const void*>(game::kSceneSingleton) = &scene;  // no holder, no root
   EXPECT_EQ(RunCamera(camera, 2), 5u);
   scene.holder = &holder;  // holder without a reference
   scene.root = &root;
@@ -295,7 +292,7 @@ TEST_F(CameraFix, DeepTreesGetEveryLevelAndSelfListingNodesEndPromptly) {
 }
 
 TEST_F(CameraFix, SettingOffLeavesTheRoutineUntouched) {
-  const uint32_t addresses[] = {standin::kGameThirdPersonCamera, kDistanceCall, kOffsetCall};
+  const uint32_t addresses[] = {game::kThirdPersonCamera, game::kCameraScaleJump1, game::kCameraScaleJump2};
   uint8_t before[3];
   for (int i = 0; i < 3; ++i) before[i] = FirstByte(addresses[i]);
   Load("[Camera]\nfix3rdPersonCameraScale=false\n");
@@ -311,7 +308,7 @@ TEST_F(CameraFix, SettingOffLeavesTheRoutineUntouched) {
 TEST_F(CameraFix, StaysInPlaceAfterShutDown) {
   Load();
   host_.Unload();
-  for (uint32_t address : {standin::kGameThirdPersonCamera, kDistanceCall, kOffsetCall})
+  for (uint32_t address : {game::kThirdPersonCamera, game::kCameraScaleJump1, game::kCameraScaleJump2})
     EXPECT_EQ(FirstByte(address), 0xE9) << std::hex << address;
 }
 

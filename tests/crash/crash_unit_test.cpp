@@ -12,7 +12,7 @@
 #include "crash/cxx_exception.h"
 #include "crash/exception_filter.h"
 #include "msvc_throw.h"
-#include "plugin/guarded_call.h"
+#include "base/guarded_call.h"
 #include "standin/standin.h"
 
 namespace {

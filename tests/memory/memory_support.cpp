@@ -31,7 +31,7 @@ std::vector<std::string> LogWithoutTimes() {
   return lines;
 }
 
-void EnterLock(GameLock& lock) { CallMember(standin::kGameSpinLockEnter, &lock, {0}); }
+void EnterLock(GameLock& lock) { CallMember(game::kSpinLockEnter, &lock, {0}); }
 void LeaveLock(GameLock& lock) { CallMember(standin::kGameSpinLockLeave, &lock); }
 
 bool JumpsIntoPlugin(uint32_t address, HMODULE plugin) {
