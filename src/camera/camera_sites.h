@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "camera/camera_addresses.h"
-#include "patching/transaction.h"
+#include "patching/patching.h"
 
 // Offsets into the game's objects.
 constexpr uint32_t kSingletonReferenceHolder = 0x44;

@@ -5,11 +5,16 @@
 #include <cstdint>
 
 #include "crash/crash_addresses.h"
-#include "patching/transaction.h"
+#include "patching/patching.h"
 
 // kernel32's SetUnhandledExceptionFilter, as this library's import table
 // holds it (filled at static initialisation).
 extern PatchSite ExceptionFilterSite;
+
+// Queue the redirection of SetUnhandledExceptionFilter to ExceptionFilterHook
+// in the open transaction, and its removal.
+void InstallExceptionFilterHook();
+void RemoveExceptionFilterHook();
 
 // Replacement of SetUnhandledExceptionFilter: the game's filter is exchanged
 // for CrashFilter, every other filter passes through. Returns what the system

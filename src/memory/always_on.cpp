@@ -1,6 +1,6 @@
 #include "memory/always_on.h"
 
-#include "memory/game_calls.h"
+#include "base/game_access.h"
 
 PatchSite SlotLookupSite = reinterpret_cast<PatchSite>(game::kSlotLookup);
 

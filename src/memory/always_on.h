@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "memory/memory_addresses.h"
-#include "patching/transaction.h"
+#include "patching/patching.h"
 
 // The memory patches made on every start: a bounds-checked slot lookup and
 // a rewritten release loop.

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "memory/game_calls.h"
+#include "base/game_access.h"
 #include "base/log.h"
 
 PatchSite FormHeapAllocateSite = reinterpret_cast<PatchSite>(game::kFormHeapAllocate);

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "memory/memory_addresses.h"
-#include "patching/transaction.h"
+#include "patching/patching.h"
 
 // The form heap: failed allocations are logged, and one place of its code
 // can be made to push a larger space size.

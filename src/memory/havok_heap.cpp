@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "memory/game_calls.h"
+#include "base/game_access.h"
 #include "base/log.h"
 
 PatchSite HavokHeapAllocateSite = reinterpret_cast<PatchSite>(game::kHavokHeapAllocate);

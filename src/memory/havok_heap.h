@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "memory/memory_addresses.h"
-#include "patching/transaction.h"
+#include "patching/patching.h"
 
 // Havok's default allocator, served by the runtime's aligned heap.
 constexpr size_t kHavokBlockAlignment = 16;

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "memory/memory_addresses.h"
-#include "patching/transaction.h"
+#include "patching/patching.h"
 
 // Havok resource handling: two routines serialised behind their own locks,
 // and the release of named resources deferred (or suppressed by

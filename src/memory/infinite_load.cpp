@@ -1,6 +1,6 @@
 #include "memory/infinite_load.h"
 
-#include "memory/game_calls.h"
+#include "base/game_access.h"
 #include "memory/load_thread.h"
 #include "memory/recursive_spin_lock.h"
 

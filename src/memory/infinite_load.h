@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "memory/memory_addresses.h"
-#include "patching/transaction.h"
+#include "patching/patching.h"
 
 // The loading deadlock fix: a gated game routine runs only while the watched
 // thread waits, and one chosen thread may enter a game lock held by the

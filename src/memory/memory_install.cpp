@@ -1,14 +1,14 @@
 #include "memory/memory_install.h"
 
+#include "base/jump.h"
+#include "base/log.h"
+#include "base/settings.h"
 #include "memory/always_on.h"
 #include "memory/form_heap.h"
 #include "memory/havok_heap.h"
 #include "memory/infinite_load.h"
 #include "memory/load_thread.h"
-#include "patching/transaction.h"
-#include "base/jump.h"
-#include "base/log.h"
-#include "base/settings.h"
+#include "patching/patching.h"
 
 DWORD LoadThreadId;
 

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "patching/transaction.h"
+#include "patching/patching.h"
 #include "simd/math_addresses.h"
 
 extern PatchSite MatrixMultiplySite;

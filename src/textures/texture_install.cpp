@@ -1,8 +1,7 @@
-#include "patching/module_lookup.h"
-#include "patching/transaction.h"
 #include "base/jump.h"
 #include "base/log.h"
 #include "base/settings.h"
+#include "patching/patching.h"
 #include "simd/cpu_features.h"
 #include "textures/expand_rgb.h"
 #include "textures/texture_hooks.h"
@@ -28,5 +27,16 @@ void InstallTextureHooks() {
     PatchAttach(&CreateTextureFromFileInMemoryExSite,
                 reinterpret_cast<void*>(FastCreateTextureFromFileInMemoryEx));
     LogLine(GetLog(), LogInfo, "Hooked D3DX9_43.dll D3DXCreateTextureFromFileInMemoryEx");
+  }
+}
+
+void RemoveTextureHooks() {
+  if (CreateTextureFromFileInMemorySite != nullptr) {
+    PatchDetach(&CreateTextureFromFileInMemorySite,
+                reinterpret_cast<void*>(FastCreateTextureFromFileInMemory));
+  }
+  if (CreateTextureFromFileInMemoryExSite != nullptr) {
+    PatchDetach(&CreateTextureFromFileInMemoryExSite,
+                reinterpret_cast<void*>(FastCreateTextureFromFileInMemoryEx));
   }
 }

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "patching/transaction.h"
+#include "patching/patching.h"
 #include "textures/texture_addresses.h"
 
 // The D3DX texture creation functions, found by name at installation (null

@@ -1,11 +1,10 @@
-#include "patching/transaction.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 
 #include "engine_support.h"
+#include "patching/patching.h"
 
 namespace {
 

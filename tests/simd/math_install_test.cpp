@@ -8,7 +8,7 @@
 
 #include <vector>
 
-#include "patching/transaction.h"
+#include "patching/patching.h"
 #include "simd/cpu_features.h"
 #include "simd/math_replacements.h"
 #include "simd/math_sites.h"
