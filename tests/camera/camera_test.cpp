@@ -110,8 +110,8 @@ struct SceneWith {
 // Runs the camera routine; both calls inside it (stubs included) must keep
 // the registers and the x87 stack depth the routine relies on.
 uint32_t RunCamera(Camera& camera, uint32_t argument) {
-  uint32_t result = reinterpret_cast<CameraRoutine>(static_cast<uintptr_t>(game::kThirdPersonCamera))(
-      &camera, argument);
+  uint32_t result =
+      reinterpret_cast<CameraRoutine>(static_cast<uintptr_t>(game::kThirdPersonCamera))(&camera, argument);
   EXPECT_EQ(GameGlobal<uint32_t>(standin::kCameraRegisterFaults), 0u);
   return result;
 }

@@ -46,7 +46,8 @@ bool CallTracked(TrackedObject& object) {
 // Calls the gated routine from a thread other than the loading one until it
 // has run or `forMs` has passed; gives its run count.
 uint32_t GatedRunsFromAnotherThread(uint32_t& runs, DWORD forMs) {
-  GameThread caller([&] { Eventually([&] { return CallMember(game::kGatedCall, &runs), runs != 0; }, forMs); });
+  GameThread caller(
+      [&] { Eventually([&] { return CallMember(game::kGatedCall, &runs), runs != 0; }, forMs); });
   EXPECT_TRUE(caller.Join());
   return runs;
 }

@@ -20,13 +20,20 @@ struct Place {
   const char* allOff;
 };
 const Place kPlaces[] = {
-    {game::kFormHeapAllocate, "-", "r", "-"},    {game::kFormHeapPassThrough, "-", "k", "-"},
-    {game::kFormHeapLargerSpaceJump, "-", "k", "-"}, {game::kEventWait, "r", "r", "-"},
-    {game::kGatedCall, "r", "r", "-"},           {game::kTrackedCall, "k", "k", "-"},
-    {game::kSpinLockEnter, "k", "k", "-"},       {game::kHavokHeapAllocate, "r", "r", "-"},
-    {game::kHavokHeapFree, "r", "r", "-"},           {game::kSlotLookup, "r", "r", "r"},
-    {game::kReleaseLoopJump, "k", "k", "k"},         {game::kHavokResourceLocked1, "r", "r", "r"},
-    {game::kHavokResourceLocked2, "r", "r", "r"},     {game::kHavokResourceRelease, "r", "r", "r"},
+    {game::kFormHeapAllocate, "-", "r", "-"},
+    {game::kFormHeapPassThrough, "-", "k", "-"},
+    {game::kFormHeapLargerSpaceJump, "-", "k", "-"},
+    {game::kEventWait, "r", "r", "-"},
+    {game::kGatedCall, "r", "r", "-"},
+    {game::kTrackedCall, "k", "k", "-"},
+    {game::kSpinLockEnter, "k", "k", "-"},
+    {game::kHavokHeapAllocate, "r", "r", "-"},
+    {game::kHavokHeapFree, "r", "r", "-"},
+    {game::kSlotLookup, "r", "r", "r"},
+    {game::kReleaseLoopJump, "k", "k", "k"},
+    {game::kHavokResourceLocked1, "r", "r", "r"},
+    {game::kHavokResourceLocked2, "r", "r", "r"},
+    {game::kHavokResourceRelease, "r", "r", "r"},
 };
 
 using Bytes = std::array<uint8_t, 5>;

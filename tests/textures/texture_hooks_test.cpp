@@ -52,17 +52,6 @@ std::vector<std::string> LogWithoutTimes() {
   return lines;
 }
 
-bool JumpsIntoModule(uintptr_t address, HMODULE module) {
-  int32_t displacement;
-  std::memcpy(&displacement, reinterpret_cast<const void*>(address + 1), 4);
-  const uintptr_t target = address + 5 + static_cast<uintptr_t>(displacement);
-  auto base = reinterpret_cast<uintptr_t>(module);
-  auto nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(
-      base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
-  return *reinterpret_cast<const uint8_t*>(address) == 0xE9 && target >= base &&
-         target < base + nt->OptionalHeader.SizeOfImage;
-}
-
 // What a call gave: result, description and bytes (lockable levels, or level
 // 0 as drawn for the default pool).
 struct Made {
@@ -172,7 +161,7 @@ TEST_F(TextureHooks, LoadRedirectsBothFunctionsInsertsTheSleepAndDetachRestoresD
   ASSERT_TRUE(Load());
   EXPECT_EQ(BytesAt(reinterpret_cast<const void*>(D3dxCreate()))[0], 0xE9);
   EXPECT_EQ(BytesAt(reinterpret_cast<const void*>(D3dxCreateEx()))[0], 0xE9);
-  EXPECT_TRUE(JumpsIntoModule(game::kInsertedSleepJump, host_.module()));
+  EXPECT_TRUE(standin::JumpsIntoPlugin(game::kInsertedSleepJump, host_.module()));
   const std::vector<std::string> log = LogWithoutTimes();
   ASSERT_GE(log.size(), 3u);
   EXPECT_EQ(std::vector<std::string>(log.end() - 3, log.end()),
@@ -188,7 +177,7 @@ TEST_F(TextureHooks, FasterLoadingOffLeavesD3DXButStillInsertsTheSleep) {
   standin::WriteSettings("[Optimize]\r\nFasterLoading=0\r\n");
   ASSERT_TRUE(Load());
   EXPECT_TRUE(D3dxAsBefore());
-  EXPECT_TRUE(JumpsIntoModule(game::kInsertedSleepJump, host_.module()));
+  EXPECT_TRUE(standin::JumpsIntoPlugin(game::kInsertedSleepJump, host_.module()));
   for (const std::string& line : LogWithoutTimes())
     EXPECT_EQ(line.find("Hooked D3DX"), std::string::npos) << line;
 }
