@@ -24,13 +24,13 @@ enum class PlaceKind { Redirection, Jump, FoundRedirection };
 enum class Removal { Never, AtShutDown, IfInstalled };
 
 struct GamePlace {
-  uintptr_t address;  // 0: a library function found at run time (see the site)
-  const char* name;   // the site (redirection) or the jump
+  uint32_t address;  // 0: a library function found at run time (see the site)
+  const char* name;  // the site (redirection) or the jump
   PlaceKind kind;
   const char* installedBy;         // settings key, or "always"
   const char* replacement;         // replacement function or stub
   Removal removal;                 // jumps: always Never
-  uintptr_t continuation;          // jumps: where the stub continues; 0 otherwise
+  uint32_t continuation;           // jumps: where the stub continues; 0 otherwise
   const char* library = nullptr;   // FoundRedirection only
   const char* function = nullptr;  // FoundRedirection only
 };
