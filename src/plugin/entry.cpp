@@ -14,9 +14,11 @@
 #include "simd/math_install.h"
 #include "textures/texture_hooks.h"
 
-// Start-up and shut-down. A failed transaction installs (or removes) none of
-// its redirections and the game goes on without those features; only the
-// commit's result is logged.
+// Start-up and shut-down: SKSEPlugin_Load installs the features in one
+// transaction (the shader cache already at process attach), process detach
+// removes them in the same order. A failed transaction installs (or removes)
+// none of its redirections and the game goes on without those features; only
+// the commit's result is logged.
 
 namespace {
 
