@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "memory/game_calls.h"
+#include "base/game_access.h"
 #include "memory/havok_heap.h"
 
 namespace {

@@ -174,17 +174,17 @@ int main() {
   std::printf("%d records, %d rounds, best of %d; speed-up = game time / replacement time\n\n", kRecords,
               kRounds, kRepeats);
 
-  const Row matrix[3] = {{"game (scalar)", Game(standin::kGameMatrixMultiply)},
+  const Row matrix[3] = {{"game (scalar)", Game(game::kMatrixMultiply)},
                          {"MatrixMultiplySsse3", Address(MatrixMultiplySsse3)},
                          {"MatrixMultiplySse2", Address(MatrixMultiplySse2)}};
   BenchProduct<kMatrixFloats>("matrix product", matrix, Rotation);
 
-  const Row transform[3] = {{"game (scalar)", Game(standin::kGameTransformMultiply)},
+  const Row transform[3] = {{"game (scalar)", Game(game::kTransformMultiply)},
                             {"TransformMultiplySsse3", Address(TransformMultiplySsse3)},
                             {"TransformMultiplySse2", Address(TransformMultiplySse2)}};
   BenchProduct<kTransformFloats>("transform product", transform, Transform);
 
-  const Row box[3] = {{"game (scalar)", Game(standin::kGameBoxPlanesTest)},
+  const Row box[3] = {{"game (scalar)", Game(game::kBoxPlanesTest)},
                       {"BoxPlanesTestSse41", Address(BoxPlanesTestSse41)},
                       {"BoxPlanesTestSse3", Address(BoxPlanesTestSse3)}};
   BenchBox(box);

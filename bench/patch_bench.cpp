@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "patching/transaction.h"
+#include "patching/patching.h"
 
 namespace {
 

@@ -3,8 +3,10 @@
 #include <cstdint>
 
 // Queues the camera routine's redirection and writes the two scaling jumps
-// when "fix3rdPersonCameraScale" is on. Nothing of it is removed at shut-down.
+// when "fix3rdPersonCameraScale" is on. The remover removes nothing: the
+// redirection and the jumps stay for the life of the process.
 void InstallCameraScaleFix();
+void RemoveCameraScaleFix();
 
 // Copies the value at +0x50 from the reference's node of the same name into
 // `node`, then into its children, depth first.

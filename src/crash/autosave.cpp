@@ -3,18 +3,16 @@
 #include <atomic>
 #include <cstdint>
 
-#include "plugin/guarded_call.h"
-#include "plugin/log.h"
+#include "base/game_access.h"
+#include "base/guarded_call.h"
+#include "base/log.h"
 
 namespace {
 
 constexpr int kMaxChecks = 5000;
 constexpr DWORD kWaitLimitMs = 5000;
 
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wattributes"
-using SaveGameFunction = void(__thiscall*)(void* saveManager, const char* name, int32_t, int32_t);
-#pragma GCC diagnostic pop
+using SaveGameFunction = GameThisCall<void, void*, const char*, int32_t, int32_t>;
 
 enum SaveOutcome : LONG { SavePending, SaveFinished, SaveFaulted };
 
@@ -23,7 +21,7 @@ enum SaveOutcome : LONG { SavePending, SaveFinished, SaveFaulted };
 std::atomic<LONG> saveOutcome{SavePending};
 
 void CallGameSave(void* saveManager) {
-  reinterpret_cast<SaveGameFunction>(kGameSaveGame)(saveManager, kAutosaveName, -1, 0);
+  GameRoutine<SaveGameFunction>(game::kSaveGame)(saveManager, kAutosaveName, -1, 0);
 }
 
 }  // namespace
@@ -38,7 +36,7 @@ DWORD WINAPI AutosaveWorker(LPVOID saveManager) {
 void SaveGameBeforeExit() {
   PluginLog& log = GetLog();
   LogLine(log, LogError, "Plugin is trying to save game");
-  void* saveManager = *reinterpret_cast<void* const*>(kGameSaveManager);
+  void* saveManager = GameGlobal<void*>(game::kSaveManager);
   // No save manager yet (a crash early in start-up): nothing can be saved.
   HANDLE worker = nullptr;
   if (saveManager != nullptr) {

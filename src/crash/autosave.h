@@ -4,10 +4,8 @@
 
 #include <cstdint>
 
-// The game's save manager (a pointer in a game global) and its save routine,
-// a member function taking the save name, -1 and 0.
-constexpr uintptr_t kGameSaveManager = 0x1B2E3A8;
-constexpr uintptr_t kGameSaveGame = 0x6814D0;
+#include "crash/crash_addresses.h"
+
 constexpr char kAutosaveName[] = "Quelbrand Autosave";
 
 // Body of the autosave thread: the game's save routine on `saveManager`,

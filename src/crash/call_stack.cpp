@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/log.h"
 #include "crash/module_list.h"
-#include "patching/symbol_handler.h"
-#include "plugin/log.h"
+#include "patching/patching.h"
 
 namespace {
 

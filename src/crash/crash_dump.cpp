@@ -5,7 +5,7 @@
 
 #include <atomic>
 
-#include "plugin/log.h"
+#include "base/log.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <atomic>
 #include <cstdint>
 
-#include "plugin/guarded_call.h"
-#include "plugin/log.h"
+#include "base/guarded_call.h"
+#include "base/log.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "plugin/guarded_call.h"
-#include "plugin/log.h"
+#include "base/guarded_call.h"
+#include "base/log.h"
 
 namespace {
 

@@ -1,7 +1,8 @@
 #include "crash/exception_filter.h"
 
+#include "base/game_access.h"
+#include "base/init_order.h"
 #include "crash/crash_handler.h"
-#include "plugin/init_order.h"
 
 PatchSite ExceptionFilterSite;
 
@@ -25,10 +26,18 @@ const ExceptionFilterSiteInitialiser exceptionFilterSiteInitialiser
 SetFilterFunction SystemSetFilter() { return reinterpret_cast<SetFilterFunction>(ExceptionFilterSite); }
 
 LPTOP_LEVEL_EXCEPTION_FILTER GameFilter() {
-  return reinterpret_cast<LPTOP_LEVEL_EXCEPTION_FILTER>(kGameTopLevelFilter);
+  return GameRoutine<LPTOP_LEVEL_EXCEPTION_FILTER>(game::kTopLevelFilter);
 }
 
 }  // namespace
+
+void InstallExceptionFilterHook() {
+  PatchAttach(&ExceptionFilterSite, reinterpret_cast<void*>(ExceptionFilterHook));
+}
+
+void RemoveExceptionFilterHook() {
+  PatchDetach(&ExceptionFilterSite, reinterpret_cast<void*>(ExceptionFilterHook));
+}
 
 LPTOP_LEVEL_EXCEPTION_FILTER WINAPI ExceptionFilterHook(LPTOP_LEVEL_EXCEPTION_FILTER filter) {
   if (filter == GameFilter()) filter = CrashFilter;

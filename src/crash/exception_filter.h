@@ -4,14 +4,17 @@
 
 #include <cstdint>
 
-#include "patching/transaction.h"
-
-// The game's own top-level exception filter.
-constexpr uintptr_t kGameTopLevelFilter = 0xCAC8A0;
+#include "crash/crash_addresses.h"
+#include "patching/patching.h"
 
 // kernel32's SetUnhandledExceptionFilter, as this library's import table
 // holds it (filled at static initialisation).
 extern PatchSite ExceptionFilterSite;
+
+// Queue the redirection of SetUnhandledExceptionFilter to ExceptionFilterHook
+// in the open transaction, and its removal.
+void InstallExceptionFilterHook();
+void RemoveExceptionFilterHook();
 
 // Replacement of SetUnhandledExceptionFilter: the game's filter is exchanged
 // for CrashFilter, every other filter passes through. Returns what the system

@@ -4,14 +4,15 @@
 
 #include <cstdint>
 
-#include "plugin/guarded_call.h"
-#include "plugin/log.h"
+#include "base/game_access.h"
+#include "base/guarded_call.h"
+#include "base/log.h"
+#include "crash/crash_addresses.h"
 
 namespace {
 
-// The game keeps the slot of each thread's Havok memory block here; the block
-// holds the thread's allocators (Temp, Heap, Debug, Solver in that order).
-constexpr uintptr_t kGameHavokBlockSlot = 0x1BB6B08;
+// The block in the game's slot holds the thread's allocators (Temp, Heap,
+// Debug, Solver in that order).
 constexpr size_t kHavokAllocatorOffsets[] = {0x28, 0x2C, 0x30, 0x34};
 const char* const kHavokAllocatorNames[] = {"Temp", "Heap", "Debug", "Solver"};
 // Virtual function 8 of an allocator fills its statistics record.
@@ -26,29 +27,26 @@ struct HavokStatistics {
   int32_t largestBlock;
 };
 
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wattributes"
-using StatisticsFunction = void(__thiscall*)(void* allocator, HavokStatistics* statistics);
-#pragma GCC diagnostic pop
+using StatisticsFunction = GameThisCall<void, void*, HavokStatistics*>;
 
 PluginLog& Log() { return GetLog(); }
 
 struct AllocatorQuery {
-  const uint8_t* field;  // the allocator pointer's place in the block
+  const void* block;
+  size_t offset;  // of the allocator pointer in the block
   void* allocator;
   HavokStatistics statistics;
 };
 
 void QueryAllocator(void* argument) {
   auto* query = static_cast<AllocatorQuery*>(argument);
-  query->allocator = *reinterpret_cast<void* const*>(query->field);
+  query->allocator = GameField<void*>(query->block, query->offset);
   if (query->allocator == nullptr) return;
-  auto table = *static_cast<StatisticsFunction* const*>(query->allocator);
-  table[kStatisticsSlot](query->allocator, &query->statistics);
+  GameVirtual<StatisticsFunction>(query->allocator, kStatisticsSlot)(query->allocator, &query->statistics);
 }
 
 void ReadBlockSlot(void* argument) {
-  *static_cast<DWORD*>(argument) = *reinterpret_cast<const DWORD*>(kGameHavokBlockSlot);
+  *static_cast<DWORD*>(argument) = GameGlobal<DWORD>(game::kHavokBlockSlot);
 }
 
 }  // namespace
@@ -61,13 +59,12 @@ const void* CurrentHavokBlock() {
 }
 
 void LogHavokStatistics(const void* havokBlock) {
-  auto* block = static_cast<const uint8_t*>(havokBlock);
-  if (block == nullptr) return;
+  if (havokBlock == nullptr) return;
   LogLine(Log(), LogError, "Thread local Havok memory heap:");
   for (size_t i = 0; i < 4; ++i) {
     // Each allocator starts from "unknown": a missing allocator, or one that
     // leaves fields unfilled, never shows another allocator's numbers.
-    AllocatorQuery query = {block + kHavokAllocatorOffsets[i], nullptr, {-1, -1, -1, -1, -1, -1}};
+    AllocatorQuery query = {havokBlock, kHavokAllocatorOffsets[i], nullptr, {-1, -1, -1, -1, -1, -1}};
     GuardedCall(QueryAllocator, &query);
     const char* name = kHavokAllocatorNames[i];
     const HavokStatistics& s = query.statistics;

@@ -2,14 +2,14 @@
 
 #include <cstdint>
 
+#include "base/log.h"
+#include "base/settings.h"
 #include "crash/autosave.h"
 #include "crash/call_stack.h"
 #include "crash/crash_dump.h"
 #include "crash/cxx_exception.h"
 #include "crash/havok_statistics.h"
 #include "crash/module_list.h"
-#include "plugin/log.h"
-#include "plugin/settings.h"
 
 namespace {
 

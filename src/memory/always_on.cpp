@@ -1,8 +1,8 @@
 #include "memory/always_on.h"
 
-#include "memory/game_calls.h"
+#include "base/game_access.h"
 
-PatchSite SlotLookupSite = reinterpret_cast<PatchSite>(kGameSlotLookup);
+PatchSite SlotLookupSite = reinterpret_cast<PatchSite>(game::kSlotLookup);
 
 namespace {
 
@@ -13,11 +13,11 @@ struct SharedEmptyObject {
 
   SharedEmptyObject() {
     static const char empty[] = "";
-    GameRoutine<GameCall1>(kGameEmptyObjectConstruct)(
+    GameRoutine<GameCall1>(game::kEmptyObjectConstruct)(
         this, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(empty)));
   }
   ~SharedEmptyObject() {
-    if (value != 0) GameRoutine<GameCall0>(kGameEmptyObjectDestroy)(this);
+    if (value != 0) GameRoutine<GameCall0>(game::kEmptyObjectDestroy)(this);
   }
 };
 

@@ -2,11 +2,11 @@
 
 #include <cstdio>
 
-#include "memory/game_calls.h"
-#include "plugin/log.h"
+#include "base/game_access.h"
+#include "base/log.h"
 
-PatchSite FormHeapAllocateSite = reinterpret_cast<PatchSite>(kGameFormHeapAllocate);
-PatchSite FormHeapPassThroughSite = reinterpret_cast<PatchSite>(kGameFormHeapPassThrough);
+PatchSite FormHeapAllocateSite = reinterpret_cast<PatchSite>(game::kFormHeapAllocate);
+PatchSite FormHeapPassThroughSite = reinterpret_cast<PatchSite>(game::kFormHeapPassThrough);
 
 extern "C" void* AllocateFormBlock(void* heap, uint32_t size, uint32_t alignment, uint32_t flag) {
   const uint32_t block = GameRoutine<GameCall3>(FormHeapAllocateSite)(heap, size, alignment, flag);

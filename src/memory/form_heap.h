@@ -2,15 +2,11 @@
 
 #include <cstdint>
 
-#include "memory/jump_places.h"
-#include "patching/transaction.h"
+#include "memory/memory_addresses.h"
+#include "patching/patching.h"
 
 // The form heap: failed allocations are logged, and one place of its code
 // can be made to push a larger space size.
-constexpr uintptr_t kGameFormHeapPassThrough = 0xa487b0;
-constexpr uintptr_t kGameFormHeapAllocate = 0xa48d60;
-constexpr uintptr_t kFormHeapLargerSpaceJumpAt = FORM_HEAP_LARGER_SPACE_JUMP_AT;
-constexpr uintptr_t kFormHeapLargerSpaceContinue = FORM_HEAP_LARGER_SPACE_CONTINUE;
 
 extern "C" {
 extern PatchSite FormHeapAllocateSite;

@@ -5,11 +5,11 @@
 
 #include <cstdio>
 
-#include "memory/game_calls.h"
-#include "plugin/log.h"
+#include "base/game_access.h"
+#include "base/log.h"
 
-PatchSite HavokHeapAllocateSite = reinterpret_cast<PatchSite>(kGameHavokHeapAllocate);
-PatchSite HavokHeapFreeSite = reinterpret_cast<PatchSite>(kGameHavokHeapFree);
+PatchSite HavokHeapAllocateSite = reinterpret_cast<PatchSite>(game::kHavokHeapAllocate);
+PatchSite HavokHeapFreeSite = reinterpret_cast<PatchSite>(game::kHavokHeapFree);
 
 namespace {
 

@@ -2,11 +2,10 @@
 
 #include <cstdint>
 
-#include "patching/transaction.h"
+#include "memory/memory_addresses.h"
+#include "patching/patching.h"
 
 // Havok's default allocator, served by the runtime's aligned heap.
-constexpr uintptr_t kGameHavokHeapAllocate = 0xe3a260;
-constexpr uintptr_t kGameHavokHeapFree = 0xe3a2c0;
 constexpr size_t kHavokBlockAlignment = 16;
 
 extern PatchSite HavokHeapAllocateSite;

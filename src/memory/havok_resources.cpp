@@ -3,14 +3,14 @@
 #include <string>
 #include <unordered_map>
 
-#include "memory/game_calls.h"
+#include "base/game_access.h"
+#include "base/init_order.h"
+#include "base/settings.h"
 #include "memory/recursive_spin_lock.h"
-#include "plugin/init_order.h"
-#include "plugin/settings.h"
 
-PatchSite HavokResourceLockedSite1 = reinterpret_cast<PatchSite>(kGameHavokResourceLocked1);
-PatchSite HavokResourceLockedSite2 = reinterpret_cast<PatchSite>(kGameHavokResourceLocked2);
-PatchSite HavokResourceReleaseSite = reinterpret_cast<PatchSite>(kGameHavokResourceRelease);
+PatchSite HavokResourceLockedSite1 = reinterpret_cast<PatchSite>(game::kHavokResourceLocked1);
+PatchSite HavokResourceLockedSite2 = reinterpret_cast<PatchSite>(game::kHavokResourceLocked2);
+PatchSite HavokResourceReleaseSite = reinterpret_cast<PatchSite>(game::kHavokResourceRelease);
 
 namespace {
 
@@ -33,7 +33,7 @@ const char* ResourceName(void* resource) {
   void* const* holder = GameField<void* const*>(resource, kResourceNamingField);
   void* naming = holder != nullptr ? *holder : nullptr;
   if (naming == nullptr) return nullptr;
-  auto name = GameRoutine<GameCall0>(GameField<void**>(naming, 0)[kNameFunctionSlot])(naming);
+  auto name = GameVirtual<GameCall0>(naming, kNameFunctionSlot)(naming);
   return reinterpret_cast<const char*>(static_cast<uintptr_t>(name));
 }
 

@@ -2,14 +2,12 @@
 
 #include <cstdint>
 
-#include "patching/transaction.h"
+#include "memory/memory_addresses.h"
+#include "patching/patching.h"
 
 // Havok resource handling: two routines serialised behind their own locks,
 // and the release of named resources deferred (or suppressed by
 // "doNotReleaseHavokResource").
-constexpr uintptr_t kGameHavokResourceLocked1 = 0xbc0490;
-constexpr uintptr_t kGameHavokResourceLocked2 = 0xbae260;
-constexpr uintptr_t kGameHavokResourceRelease = 0xbaad80;
 
 // The resource object: a pointer to a pointer to its naming object, whose
 // fourth virtual function returns the name; a field that is zero for

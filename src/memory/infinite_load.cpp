@@ -1,13 +1,13 @@
 #include "memory/infinite_load.h"
 
-#include "memory/game_calls.h"
+#include "base/game_access.h"
 #include "memory/load_thread.h"
 #include "memory/recursive_spin_lock.h"
 
-PatchSite SpinLockEnterSite = reinterpret_cast<PatchSite>(kGameSpinLockEnter);
-PatchSite GatedCallSite = reinterpret_cast<PatchSite>(kGameGatedCall);
-PatchSite EventWaitSite = reinterpret_cast<PatchSite>(kGameEventWait);
-PatchSite TrackedCallSite = reinterpret_cast<PatchSite>(kGameTrackedCall);
+PatchSite SpinLockEnterSite = reinterpret_cast<PatchSite>(game::kSpinLockEnter);
+PatchSite GatedCallSite = reinterpret_cast<PatchSite>(game::kGatedCall);
+PatchSite EventWaitSite = reinterpret_cast<PatchSite>(game::kEventWait);
+PatchSite TrackedCallSite = reinterpret_cast<PatchSite>(game::kTrackedCall);
 
 namespace {
 
@@ -26,14 +26,14 @@ RecursiveSpinLock trackedCallLock;
 
 // A null link on the way to a thread gives 0, which names no thread.
 DWORD WatchedThreadId() {
-  const void* root = GameGlobal<void*>(kWatchedThreadRoot);
+  const void* root = GameGlobal<void*>(game::kWatchedThreadRoot);
   if (root == nullptr) return 0;
   const void* holder = GameField<void*>(root, kWatchedThreadLink);
   return holder == nullptr ? 0 : GameField<DWORD>(holder, kThreadIdField);
 }
 
 DWORD AdmittedThreadId() {
-  const void* root = GameGlobal<void*>(kAdmittedThreadRoot);
+  const void* root = GameGlobal<void*>(game::kAdmittedThreadRoot);
   if (root == nullptr) return 0;
   void* const* link = GameField<void* const*>(root, kAdmittedThreadLink);
   if (link == nullptr || *link == nullptr) return 0;

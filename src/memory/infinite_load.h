@@ -4,21 +4,16 @@
 
 #include <cstdint>
 
-#include "patching/transaction.h"
+#include "memory/memory_addresses.h"
+#include "patching/patching.h"
 
 // The loading deadlock fix: a gated game routine runs only while the watched
 // thread waits, and one chosen thread may enter a game lock held by the
 // thread inside the tracked routine.
-constexpr uintptr_t kGameSpinLockEnter = 0x401710;
-constexpr uintptr_t kGameGatedCall = 0x436740;
-constexpr uintptr_t kGameEventWait = 0xaf8630;
-constexpr uintptr_t kGameTrackedCall = 0xaf8ef0;
 
-// Pointer to the object leading to the watched thread: [[this] + 0x78] + 0x24.
-constexpr uintptr_t kWatchedThreadRoot = 0x12e3534;
+// From the watched thread's root global: [[root] + 0x78] + 0x24.
 constexpr uintptr_t kWatchedThreadLink = 0x78;
-// Pointer to the object leading to the admitted thread: [[[this] + 0x4c]] + 0x24.
-constexpr uintptr_t kAdmittedThreadRoot = 0x1b97ecc;
+// From the admitted thread's root global: [[[root] + 0x4c]] + 0x24.
 constexpr uintptr_t kAdmittedThreadLink = 0x4c;
 constexpr uintptr_t kThreadIdField = 0x24;
 // The waitable handle in the object given to the event wait.

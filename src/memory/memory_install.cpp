@@ -1,14 +1,14 @@
 #include "memory/memory_install.h"
 
+#include "base/jump.h"
+#include "base/log.h"
+#include "base/settings.h"
 #include "memory/always_on.h"
 #include "memory/form_heap.h"
 #include "memory/havok_heap.h"
 #include "memory/infinite_load.h"
 #include "memory/load_thread.h"
-#include "patching/transaction.h"
-#include "plugin/jump.h"
-#include "plugin/log.h"
-#include "plugin/settings.h"
+#include "patching/patching.h"
 
 DWORD LoadThreadId;
 
@@ -42,7 +42,7 @@ void InstallMemoryPatches() {
     Attach(FormHeapPassThroughSite, FormHeapPassThroughHook);
   }
   if (ReadSettingBool(kSection, "FormHeapAllocateFromLargerSpace", false, SettingsPath())) {
-    WriteRelJump(kFormHeapLargerSpaceJumpAt, reinterpret_cast<const void*>(FormHeapLargerSpaceStub));
+    WriteRelJump(game::kFormHeapLargerSpaceJump, reinterpret_cast<const void*>(FormHeapLargerSpaceStub));
   }
 
   fixInfiniteLoad = ReadSettingBool(kSection, "FixInfiniteLoad", true, SettingsPath());
@@ -60,7 +60,7 @@ void InstallMemoryPatches() {
   }
 
   Attach(SlotLookupSite, SlotLookupHook);
-  WriteRelJump(kReleaseLoopJumpAt, reinterpret_cast<const void*>(ReleaseLoopStub));
+  WriteRelJump(game::kReleaseLoopJump, reinterpret_cast<const void*>(ReleaseLoopStub));
   LogLine(GetLog(), LogInfo, "Memory Hooked");
 }
 

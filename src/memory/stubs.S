@@ -1,7 +1,7 @@
 // Stubs reached by the memory patches' jump writes. Each works on the game's
 // registers at the jump's address and ends with an absolute jump through EAX
 // to the game's continuation, which does not need EAX there.
-#include "memory/jump_places.h"
+#include "memory/memory_addresses.h"
 
     .intel_syntax noprefix
     .text
@@ -19,7 +19,7 @@ _ReleaseLoopStub:
     test ecx, ecx
     jz 2f
     push edi
-    mov eax, GAME_TABLE_ENTRY
+    mov eax, kTableEntry
     call eax
     test eax, eax
     jz 2f
@@ -31,7 +31,7 @@ _ReleaseLoopStub:
 2:  inc edi
     cmp edi, ebp
     jb 1b
-    mov eax, RELEASE_LOOP_CONTINUE
+    mov eax, kReleaseLoopContinue
     jmp eax
 
 // Entered from the form heap's code in place of its six bytes there: pushes
@@ -39,7 +39,7 @@ _ReleaseLoopStub:
 // expects to find them on its stack. Every other register is kept.
     .globl _FormHeapLargerSpaceStub
 _FormHeapLargerSpaceStub:
-    push FORM_HEAP_LARGER_SPACE
+    push kFormHeapLargerSpace
     push eax
-    mov eax, FORM_HEAP_LARGER_SPACE_CONTINUE
+    mov eax, kFormHeapLargerSpaceContinue
     jmp eax

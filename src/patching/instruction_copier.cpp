@@ -409,6 +409,12 @@ constexpr std::array<CopyEntry, 257> kEscapeMap = BuildMap<EscapeRow>();
 const CopyEntry* OneByteMap() { return kOneByteMap.data(); }
 const CopyEntry* EscapeMap() { return kEscapeMap.data(); }
 
+// Segment, size, lock and repeat prefixes: the rows the map copies as prefixes.
+bool IsPrefix(uint8_t byte) {
+  const CopyHandler handler = kOneByteMap[byte].handler;
+  return handler == Prefix || handler == OperandSizePrefix || handler == AddressSizePrefix;
+}
+
 }  // namespace
 
 int64_t CodeDistance(const void* from, const void* to) {
@@ -440,29 +446,6 @@ const uint8_t* PatchCopyInstruction(uint8_t* dst, const uint8_t* src, int32_t* e
   if (extra != nullptr) *extra = outcome.extra;
   return next;
 }
-
-namespace {
-
-bool IsPrefix(uint8_t byte) {
-  switch (byte) {
-    case 0x26:
-    case 0x2E:
-    case 0x36:
-    case 0x3E:
-    case 0x64:
-    case 0x65:
-    case 0x66:
-    case 0x67:
-    case 0xF0:
-    case 0xF2:
-    case 0xF3:
-      return true;
-    default:
-      return false;
-  }
-}
-
-}  // namespace
 
 bool EndsFunction(const uint8_t* instruction) {
   // A return or jump still leaves the function under segment, size, repeat

@@ -1,8 +1,7 @@
-#include "patching/module_lookup.h"
-
 #include <cstdint>
 #include <cstring>
 
+#include "patching/patching.h"
 #include "patching/payload.h"
 #include "patching/symbol_handler.h"
 

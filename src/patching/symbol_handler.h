@@ -4,6 +4,8 @@
 // dbghelp.h relies on the types of windows.h.
 #include <dbghelp.h>
 
+#include "patching/patching.h"
+
 // The process's debug-help symbol handler, loaded at run time so that a
 // process which never needs it never loads dbghelp.dll.
 using ImagehlpApiVersionExFn = LPAPI_VERSION(WINAPI*)(LPAPI_VERSION);
@@ -32,8 +34,4 @@ constexpr USHORT kSymbolApiVersion = 11;
 // no critical-error boxes, exact symbols, 32-bit modules too.
 constexpr DWORD kSymbolOptions = 0x2704;
 
-// Loads dbghelp.dll and initialises its symbol handler for this process the
-// first time it is called; later calls return the same table, or null again
-// after a failure (which is never retried). The only place where the
-// process's symbol handler is initialised.
-const SymbolHandlerTable* LoadSymbolHandler();
+// LoadSymbolHandler (patching.h) gives the table.

@@ -1,10 +1,9 @@
-#include "patching/transaction.h"
-
 #include <cstdint>
 #include <cstring>
 #include <new>
 
 #include "patching/code_pointer.h"
+#include "patching/patching.h"
 #include "patching/readable_memory.h"
 #include "patching/trampoline.h"
 #include "patching/trampoline_regions.h"

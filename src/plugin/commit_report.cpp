@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "base/log.h"
 #include "crash/exception_filter.h"
-#include "plugin/log.h"
 #include "plugin/patch_sites.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "patching/transaction.h"
+#include "patching/patching.h"
 
 // The name, from the table of changed places, of the site a patch call was
 // given; null for a site the table does not list.

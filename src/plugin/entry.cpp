@@ -1,24 +1,24 @@
 #include <windows.h>
 
+#include "base/log.h"
 #include "camera/camera_fix.h"
 #include "crash/crash_reporter.h"
 #include "crash/exception_filter.h"
 #include "memory/havok_resources.h"
 #include "memory/memory_install.h"
-#include "patching/module_lookup.h"
-#include "patching/transaction.h"
+#include "patching/patching.h"
 #include "plugin/commit_report.h"
 #include "plugin/handshake.h"
-#include "plugin/log.h"
 #include "quelbrand_version.h"
 #include "shadercache/shader_cache.h"
 #include "simd/math_install.h"
 #include "textures/texture_hooks.h"
-#include "textures/texture_sites.h"
 
-// Start-up and shut-down. A failed transaction installs (or removes) none of
-// its redirections and the game goes on without those features; only the
-// commit's result is logged.
+// Start-up and shut-down: SKSEPlugin_Load installs the features in one
+// transaction (the shader cache already at process attach), process detach
+// removes them in the same order. A failed transaction installs (or removes)
+// none of its redirections and the game goes on without those features; only
+// the commit's result is logged.
 
 namespace {
 
@@ -36,20 +36,12 @@ void OnProcessDetach() {
   LogLine(GetLog(), LogInfo, "Detach");
   PatchBegin();
   PatchUpdateThread(GetCurrentThread());
-  PatchDetach(&ExceptionFilterSite, reinterpret_cast<void*>(ExceptionFilterHook));
+  RemoveExceptionFilterHook();
   RemoveMemoryPatches();
-  if (CreateTextureFromFileInMemorySite != nullptr) {
-    PatchDetach(&CreateTextureFromFileInMemorySite,
-                reinterpret_cast<void*>(FastCreateTextureFromFileInMemory));
-  }
-  if (CreateTextureFromFileInMemoryExSite != nullptr) {
-    PatchDetach(&CreateTextureFromFileInMemoryExSite,
-                reinterpret_cast<void*>(FastCreateTextureFromFileInMemoryEx));
-  }
+  RemoveTextureHooks();
   RemoveHavokResourceRetention();
-  if (CreateEffectSite != nullptr) PatchDetach(&CreateEffectSite, reinterpret_cast<void*>(CacheCreateEffect));
-  if (CreateEffectFromFileASite != nullptr)
-    PatchDetach(&CreateEffectFromFileASite, reinterpret_cast<void*>(CacheCreateEffectFromFileA));
+  RemoveCameraScaleFix();
+  RemoveShaderCache();
   RemoveMathReplacements();
   CommitAndReport("Detach");
   RestoreGameExceptionFilter();
@@ -78,7 +70,7 @@ extern "C" bool SKSEPlugin_Load(const HostInterface*) {
   // No thread is enlisted: the host's other threads are not running game
   // code that is rewritten here.
   PatchBegin();
-  PatchAttach(&ExceptionFilterSite, reinterpret_cast<void*>(ExceptionFilterHook));
+  InstallExceptionFilterHook();
   InstallMemoryPatches();
   InstallTextureHooks();
   InstallHavokResourceRetention();

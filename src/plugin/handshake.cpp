@@ -1,6 +1,6 @@
 #include "plugin/handshake.h"
 
-#include "plugin/log.h"
+#include "base/log.h"
 
 const char kPluginName[] = "Quelbrand";
 

@@ -24,13 +24,13 @@ enum class PlaceKind { Redirection, Jump, FoundRedirection };
 enum class Removal { Never, AtShutDown, IfInstalled };
 
 struct GamePlace {
-  uintptr_t address;  // 0: a library function found at run time (see the site)
-  const char* name;   // the site (redirection) or the jump
+  uint32_t address;  // 0: a library function found at run time (see the site)
+  const char* name;  // the site (redirection) or the jump
   PlaceKind kind;
   const char* installedBy;         // settings key, or "always"
   const char* replacement;         // replacement function or stub
   Removal removal;                 // jumps: always Never
-  uintptr_t continuation;          // jumps: where the stub continues; 0 otherwise
+  uint32_t continuation;           // jumps: where the stub continues; 0 otherwise
   const char* library = nullptr;   // FoundRedirection only
   const char* function = nullptr;  // FoundRedirection only
 };
@@ -53,48 +53,48 @@ inline constexpr GamePlace kGamePlaces[] = {
      "FastCreateTextureFromFileInMemoryEx", Removal::IfInstalled, 0, "D3DX9_43.dll",
      "D3DXCreateTextureFromFileInMemoryEx"},
     // Fixed addresses in the game executable, in address order.
-    {kGameSpinLockEnter, "SpinLockEnterSite", PlaceKind::Redirection, "FixInfiniteLoad", "SpinLockEnterHook",
-     Removal::Never, 0},
-    {kGameGatedCall, "GatedCallSite", PlaceKind::Redirection, "FixInfiniteLoad", "GatedCallHook",
+    {game::kSpinLockEnter, "SpinLockEnterSite", PlaceKind::Redirection, "FixInfiniteLoad",
+     "SpinLockEnterHook", Removal::Never, 0},
+    {game::kGatedCall, "GatedCallSite", PlaceKind::Redirection, "FixInfiniteLoad", "GatedCallHook",
      Removal::IfInstalled, 0},
-    {kGameMatrixMultiply, "MatrixMultiplySite", PlaceKind::Redirection, "always",
+    {game::kMatrixMultiply, "MatrixMultiplySite", PlaceKind::Redirection, "always",
      "MatrixMultiplySsse3 / MatrixMultiplySse2", Removal::AtShutDown, 0},
-    {kGameTransformMultiply, "TransformMultiplySite", PlaceKind::Redirection, "always",
+    {game::kTransformMultiply, "TransformMultiplySite", PlaceKind::Redirection, "always",
      "TransformMultiplySsse3 / TransformMultiplySse2", Removal::AtShutDown, 0},
-    {kReleaseLoopJumpAt, "ReleaseLoopJump", PlaceKind::Jump, "always", "ReleaseLoopStub", Removal::Never,
-     kReleaseLoopContinue},
-    {kGameSlotLookup, "SlotLookupSite", PlaceKind::Redirection, "always", "SlotLookupHook",
+    {game::kReleaseLoopJump, "ReleaseLoopJump", PlaceKind::Jump, "always", "ReleaseLoopStub", Removal::Never,
+     game::kReleaseLoopContinue},
+    {game::kSlotLookup, "SlotLookupSite", PlaceKind::Redirection, "always", "SlotLookupHook",
      Removal::AtShutDown, 0},
-    {kGameInsertedSleep, "InsertedSleepJump", PlaceKind::Jump, "always", "InsertedSleepStub", Removal::Never,
-     kGameInsertedSleepContinue},
-    {kGameThirdPersonCamera, "ThirdPersonCameraSite", PlaceKind::Redirection, "fix3rdPersonCameraScale",
+    {game::kInsertedSleepJump, "InsertedSleepJump", PlaceKind::Jump, "always", "InsertedSleepStub",
+     Removal::Never, game::kInsertedSleepContinue},
+    {game::kThirdPersonCamera, "ThirdPersonCameraSite", PlaceKind::Redirection, "fix3rdPersonCameraScale",
      "ThirdPersonCameraHook", Removal::Never, 0},
-    {kCameraScaleJump1, "CameraScaleJump1", PlaceKind::Jump, "fix3rdPersonCameraScale", "CameraScaleStub1",
-     Removal::Never, kCameraScaleContinue1},
-    {kCameraScaleJump2, "CameraScaleJump2", PlaceKind::Jump, "fix3rdPersonCameraScale", "CameraScaleStub2",
-     Removal::Never, kCameraScaleContinue2},
-    {kGameFormHeapPassThrough, "FormHeapPassThroughSite", PlaceKind::Redirection,
+    {game::kCameraScaleJump1, "CameraScaleJump1", PlaceKind::Jump, "fix3rdPersonCameraScale",
+     "CameraScaleStub1", Removal::Never, game::kCameraScaleContinue1},
+    {game::kCameraScaleJump2, "CameraScaleJump2", PlaceKind::Jump, "fix3rdPersonCameraScale",
+     "CameraScaleStub2", Removal::Never, game::kCameraScaleContinue2},
+    {game::kFormHeapPassThrough, "FormHeapPassThroughSite", PlaceKind::Redirection,
      "RecordFormHeapAllocateFailed", "FormHeapPassThroughHook", Removal::Never, 0},
-    {kGameFormHeapAllocate, "FormHeapAllocateSite", PlaceKind::Redirection, "RecordFormHeapAllocateFailed",
+    {game::kFormHeapAllocate, "FormHeapAllocateSite", PlaceKind::Redirection, "RecordFormHeapAllocateFailed",
      "FormHeapAllocateHook", Removal::IfInstalled, 0},
-    {kFormHeapLargerSpaceJumpAt, "FormHeapLargerSpaceJump", PlaceKind::Jump,
+    {game::kFormHeapLargerSpaceJump, "FormHeapLargerSpaceJump", PlaceKind::Jump,
      "FormHeapAllocateFromLargerSpace", "FormHeapLargerSpaceStub", Removal::Never,
-     kFormHeapLargerSpaceContinue},
-    {kGameEventWait, "EventWaitSite", PlaceKind::Redirection, "FixInfiniteLoad", "EventWaitHook",
+     game::kFormHeapLargerSpaceContinue},
+    {game::kEventWait, "EventWaitSite", PlaceKind::Redirection, "FixInfiniteLoad", "EventWaitHook",
      Removal::IfInstalled, 0},
-    {kGameTrackedCall, "TrackedCallSite", PlaceKind::Redirection, "FixInfiniteLoad", "TrackedCallHook",
+    {game::kTrackedCall, "TrackedCallSite", PlaceKind::Redirection, "FixInfiniteLoad", "TrackedCallHook",
      Removal::Never, 0},
-    {kGameBoxPlanesTest, "BoxPlanesTestSite", PlaceKind::Redirection, "always",
+    {game::kBoxPlanesTest, "BoxPlanesTestSite", PlaceKind::Redirection, "always",
      "BoxPlanesTestSse41 / BoxPlanesTestSse3", Removal::AtShutDown, 0},
-    {kGameHavokResourceRelease, "HavokResourceReleaseSite", PlaceKind::Redirection,
+    {game::kHavokResourceRelease, "HavokResourceReleaseSite", PlaceKind::Redirection,
      "always (doNotReleaseHavokResource selects its behaviour)", "HavokResourceReleaseHook",
      Removal::AtShutDown, 0},
-    {kGameHavokResourceLocked2, "HavokResourceLockedSite2", PlaceKind::Redirection, "always",
+    {game::kHavokResourceLocked2, "HavokResourceLockedSite2", PlaceKind::Redirection, "always",
      "HavokResourceLockedHook2", Removal::AtShutDown, 0},
-    {kGameHavokResourceLocked1, "HavokResourceLockedSite1", PlaceKind::Redirection, "always",
+    {game::kHavokResourceLocked1, "HavokResourceLockedSite1", PlaceKind::Redirection, "always",
      "HavokResourceLockedHook1", Removal::AtShutDown, 0},
-    {kGameHavokHeapAllocate, "HavokHeapAllocateSite", PlaceKind::Redirection, "ReplaceDefaultHavokHeap",
+    {game::kHavokHeapAllocate, "HavokHeapAllocateSite", PlaceKind::Redirection, "ReplaceDefaultHavokHeap",
      "HavokHeapAllocateHook", Removal::IfInstalled, 0},
-    {kGameHavokHeapFree, "HavokHeapFreeSite", PlaceKind::Redirection, "ReplaceDefaultHavokHeap",
+    {game::kHavokHeapFree, "HavokHeapFreeSite", PlaceKind::Redirection, "ReplaceDefaultHavokHeap",
      "HavokHeapFreeHook", Removal::IfInstalled, 0},
 };

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "plugin/init_order.h"
-#include "plugin/log.h"
+#include "base/init_order.h"
+#include "base/log.h"
 
 std::wstring ShaderCacheDir __attribute__((init_priority(kInitShaderCacheDirectory)));
 bool ShaderCacheDirUsable = false;

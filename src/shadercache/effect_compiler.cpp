@@ -3,7 +3,7 @@
 #include <d3dcompiler.h>
 #include <windows.h>
 
-#include "plugin/log.h"
+#include "base/log.h"
 
 namespace {
 

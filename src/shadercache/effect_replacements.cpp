@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "plugin/guarded_call.h"
-#include "plugin/log.h"
+#include "base/guarded_call.h"
+#include "base/log.h"
 #include "shadercache/cache_files.h"
 #include "shadercache/cache_key.h"
 #include "shadercache/effect_compiler.h"

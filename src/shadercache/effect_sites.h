@@ -1,6 +1,6 @@
 #pragma once
 
-#include "patching/transaction.h"
+#include "patching/patching.h"
 
 // The D3DX functions that the shader cache redirects, found by name at
 // process attach.

@@ -10,8 +10,10 @@
 #include "shadercache/effect_sites.h"
 
 // Reads "UseShaderCache" and, when it is on, prepares the cache directory
-// and queues both redirections in the caller's open transaction.
+// and queues both redirections in the caller's open transaction. The remover
+// queues the removal of the redirections that were made.
 void InstallShaderCache();
+void RemoveShaderCache();
 
 HRESULT WINAPI CacheCreateEffect(IDirect3DDevice9* device, const void* source, UINT length,
                                  const D3DXMACRO* macros, ID3DXInclude* include, DWORD flags,

@@ -1,6 +1,6 @@
-#include "patching/module_lookup.h"
-#include "plugin/log.h"
-#include "plugin/settings.h"
+#include "base/log.h"
+#include "base/settings.h"
+#include "patching/patching.h"
 #include "shadercache/cache_files.h"
 #include "shadercache/shader_cache.h"
 
@@ -26,4 +26,10 @@ void InstallShaderCache() {
   Redirect(CreateEffectSite, kCreateEffectName, reinterpret_cast<void*>(CacheCreateEffect));
   Redirect(CreateEffectFromFileASite, kCreateEffectFromFileAName,
            reinterpret_cast<void*>(CacheCreateEffectFromFileA));
+}
+
+void RemoveShaderCache() {
+  if (CreateEffectSite != nullptr) PatchDetach(&CreateEffectSite, reinterpret_cast<void*>(CacheCreateEffect));
+  if (CreateEffectFromFileASite != nullptr)
+    PatchDetach(&CreateEffectFromFileASite, reinterpret_cast<void*>(CacheCreateEffectFromFileA));
 }

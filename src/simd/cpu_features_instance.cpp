@@ -1,4 +1,4 @@
-#include "plugin/init_order.h"
+#include "base/init_order.h"
 #include "simd/cpu_features.h"
 
 const CpuFeatureRecord CpuFeatures __attribute__((init_priority(kInitCpuFeatures))) =

@@ -1,6 +1,6 @@
 #include "simd/math_install.h"
 
-#include "patching/transaction.h"
+#include "patching/patching.h"
 #include "simd/cpu_features.h"
 #include "simd/math_replacements.h"
 #include "simd/math_sites.h"

@@ -1,5 +1,5 @@
 #include "simd/math_sites.h"
 
-PatchSite MatrixMultiplySite = reinterpret_cast<PatchSite>(kGameMatrixMultiply);
-PatchSite TransformMultiplySite = reinterpret_cast<PatchSite>(kGameTransformMultiply);
-PatchSite BoxPlanesTestSite = reinterpret_cast<PatchSite>(kGameBoxPlanesTest);
+PatchSite MatrixMultiplySite = reinterpret_cast<PatchSite>(game::kMatrixMultiply);
+PatchSite TransformMultiplySite = reinterpret_cast<PatchSite>(game::kTransformMultiply);
+PatchSite BoxPlanesTestSite = reinterpret_cast<PatchSite>(game::kBoxPlanesTest);

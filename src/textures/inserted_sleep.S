@@ -1,11 +1,14 @@
 // InsertedSleepStub: reached by the jump that replaces the game's
-// `mov ecx, [0x1bc0294]` at 0x6f4099 (6 bytes, so the game resumes at
-// 0x6f409f). Sleeps 25 ms, then performs the displaced load.
+// `mov ecx, [kInsertedSleepEcxSource]` at kInsertedSleepJump (6 bytes, so
+// the game resumes at kInsertedSleepContinue). Sleeps 25 ms, then performs
+// the displaced load.
 //
 // Register contract: EAX and EDX are not preserved (Sleep may change them,
 // and EAX carries the continuation address); ECX receives the game's value
 // as the displaced instruction would have loaded it; every other register,
 // the flags and the stack are as the game left them.
+#include "textures/texture_addresses.h"
+
     .intel_syntax noprefix
     .text
     .globl _InsertedSleepStub
@@ -14,6 +17,6 @@ _InsertedSleepStub:
     push 25
     call dword ptr [__imp__Sleep@4]
     popfd
-    mov ecx, dword ptr ds:[0x1bc0294]
-    mov eax, 0x6f409f
+    mov ecx, dword ptr ds:[kInsertedSleepEcxSource]
+    mov eax, kInsertedSleepContinue
     jmp eax

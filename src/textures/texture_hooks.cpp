@@ -1,6 +1,6 @@
 #include "textures/texture_hooks.h"
 
-#include "plugin/log.h"
+#include "base/log.h"
 #include "textures/dds_format.h"
 #include "textures/device_formats.h"
 #include "textures/texture_load.h"

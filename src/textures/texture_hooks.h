@@ -31,5 +31,7 @@ HRESULT TryLoadDdsEx(IDirect3DDevice9* pDevice, LPCVOID pSrcData, UINT SrcDataSi
 
 // Selects ExpandRgbRow, writes the inserted-sleep jump and, when
 // "FasterLoading" is on, queues the two redirections in the open
-// transaction.
+// transaction. The remover queues the removal of the redirections that were
+// made; the jump stays.
 void InstallTextureHooks();
+void RemoveTextureHooks();

@@ -1,8 +1,7 @@
-#include "patching/module_lookup.h"
-#include "patching/transaction.h"
-#include "plugin/jump.h"
-#include "plugin/log.h"
-#include "plugin/settings.h"
+#include "base/jump.h"
+#include "base/log.h"
+#include "base/settings.h"
+#include "patching/patching.h"
 #include "simd/cpu_features.h"
 #include "textures/expand_rgb.h"
 #include "textures/texture_hooks.h"
@@ -13,7 +12,7 @@
 void InstallTextureHooks() {
   ExpandRgbRow = SelectExpandRgbRow(CpuFeatures.leaf1Ecx);
   // Made whatever the setting says, and never undone.
-  WriteRelJump(kGameInsertedSleep, reinterpret_cast<const void*>(InsertedSleepStub));
+  WriteRelJump(game::kInsertedSleepJump, reinterpret_cast<const void*>(InsertedSleepStub));
   if (!ReadSettingBool("Optimize", "FasterLoading", true, SettingsPath())) return;
 
   CreateTextureFromFileInMemorySite = PatchFindFunction("D3DX9_42.dll", "D3DXCreateTextureFromFileInMemory");
@@ -28,5 +27,16 @@ void InstallTextureHooks() {
     PatchAttach(&CreateTextureFromFileInMemoryExSite,
                 reinterpret_cast<void*>(FastCreateTextureFromFileInMemoryEx));
     LogLine(GetLog(), LogInfo, "Hooked D3DX9_43.dll D3DXCreateTextureFromFileInMemoryEx");
+  }
+}
+
+void RemoveTextureHooks() {
+  if (CreateTextureFromFileInMemorySite != nullptr) {
+    PatchDetach(&CreateTextureFromFileInMemorySite,
+                reinterpret_cast<void*>(FastCreateTextureFromFileInMemory));
+  }
+  if (CreateTextureFromFileInMemoryExSite != nullptr) {
+    PatchDetach(&CreateTextureFromFileInMemoryExSite,
+                reinterpret_cast<void*>(FastCreateTextureFromFileInMemoryEx));
   }
 }

@@ -11,9 +11,6 @@ namespace {
 
 using standin::GameGlobal;
 
-constexpr uint32_t kDistanceCall = 0x83fd6d;
-constexpr uint32_t kOffsetCall = 0x83fe03;
-
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wattributes"
 using CameraRoutine = uint32_t(__thiscall*)(void* camera, uint32_t argument);
@@ -33,6 +30,22 @@ struct ScaleCarrier {
   uint8_t head[0x84];
   float scale;
 };
+
+// A camera whose carrier holds `scale`.
+struct ScaledCamera {
+  ScaleCarrier carrier = {};
+  Camera camera = {};
+  explicit ScaledCamera(float scale) {
+    carrier.scale = scale;
+    camera.scaleCarrier = &carrier;
+  }
+  ScaledCamera(const ScaledCamera&) = delete;
+  ScaledCamera& operator=(const ScaledCamera&) = delete;
+};
+
+// The routine's redirection and its two jumps.
+constexpr uint32_t kCameraPlaces[] = {game::kThirdPersonCamera, game::kCameraScaleJump1,
+                                      game::kCameraScaleJump2};
 
 // A game object with a virtual table: slot 3 answers whether it is a node,
 // slot 39 (on the reference) finds an object by name.
@@ -105,16 +118,15 @@ struct SceneWith {
     holder.reference = &reference;
     scene.holder = &holder;
     scene.root = &root;
-    GameGlobal<const void*>(standin::kGameSceneSingleton) = &scene;
+    GameGlobal<const void*>(game::kSceneSingleton) = &scene;
   }
-  ~SceneWith() { GameGlobal<const void*>(standin::kGameSceneSingleton) = nullptr; }
+  ~SceneWith() { GameGlobal<const void*>(game::kSceneSingleton) = nullptr; }
 };
 
 // Runs the camera routine; both calls inside it (stubs included) must keep
 // the registers and the x87 stack depth the routine relies on.
 uint32_t RunCamera(Camera& camera, uint32_t argument) {
-  uint32_t result = reinterpret_cast<CameraRoutine>(static_cast<uintptr_t>(standin::kGameThirdPersonCamera))(
-      &camera, argument);
+  uint32_t result = reinterpret_cast<CameraRoutine>(game::kThirdPersonCamera)(&camera, argument);
   EXPECT_EQ(GameGlobal<uint32_t>(standin::kCameraRegisterFaults), 0u);
   return result;
 }
@@ -128,7 +140,7 @@ class CameraFix : public ::testing::Test {
     GameGlobal<float>(standin::kCameraDistanceValue) = 3.5f;
     float offset[3] = {1.0f, -2.0f, 0.75f};
     std::memcpy(&GameGlobal<float>(standin::kCameraOffsetValues), offset, sizeof offset);
-    GameGlobal<const void*>(standin::kGameSceneSingleton) = nullptr;
+    GameGlobal<const void*>(game::kSceneSingleton) = nullptr;
   }
 
   void Load(const char* settings = "") {
@@ -142,16 +154,13 @@ class CameraFix : public ::testing::Test {
 };
 
 TEST_F(CameraFix, ScalesDistanceAndOffsetByTheCarriersFactor) {
-  Camera camera = {};
-  ScaleCarrier carrier = {};
-  carrier.scale = 2.5f;
-  camera.scaleCarrier = &carrier;
+  ScaledCamera scaled(2.5f);
+  Camera& camera = scaled.camera;
   ASSERT_EQ(RunCamera(camera, 20), 41u);
   EXPECT_EQ(camera.distance, 3.5f);
 
   Load();
-  for (uint32_t address : {standin::kGameThirdPersonCamera, kDistanceCall, kOffsetCall})
-    EXPECT_EQ(FirstByte(address), 0xE9) << std::hex << address;
+  for (uint32_t address : kCameraPlaces) EXPECT_EQ(FirstByte(address), 0xE9) << std::hex << address;
   EXPECT_EQ(RunCamera(camera, 20), 41u);
   EXPECT_EQ(camera.distance, 3.5f * 2.5f);
   EXPECT_EQ(camera.offset[0], 1.0f * 2.5f);
@@ -168,14 +177,12 @@ TEST_F(CameraFix, NoCarrierOrUnitFactorLeavesValuesAsTheGameGaveThem) {
   EXPECT_EQ(camera.distance, 3.5f);
   EXPECT_EQ(camera.offset[1], -2.0f);
 
-  ScaleCarrier carrier = {};
-  carrier.scale = 1.0f;
-  camera.scaleCarrier = &carrier;
-  EXPECT_EQ(RunCamera(camera, 1), 3u);
-  EXPECT_EQ(camera.distance, 3.5f);
-  EXPECT_EQ(camera.offset[0], 1.0f);
-  EXPECT_EQ(camera.offset[1], -2.0f);
-  EXPECT_EQ(camera.offset[2], 0.75f);
+  ScaledCamera unit(1.0f);
+  EXPECT_EQ(RunCamera(unit.camera, 1), 3u);
+  EXPECT_EQ(unit.camera.distance, 3.5f);
+  EXPECT_EQ(unit.camera.offset[0], 1.0f);
+  EXPECT_EQ(unit.camera.offset[1], -2.0f);
+  EXPECT_EQ(unit.camera.offset[2], 0.75f);
 }
 
 TEST_F(CameraFix, CopiesValuesIntoTheNodeTreeByName) {
@@ -229,12 +236,12 @@ TEST_F(CameraFix, MissingSceneObjectsChangeNothing) {
   GameObject root = MakeObject(0x100, 7);
   Holder holder = {};
   Scene scene = {};
-  GameGlobal<const void*>(standin::kGameSceneSingleton) = nullptr;
+  GameGlobal<const void*>(game::kSceneSingleton) = nullptr;
   Load();
   Camera camera = {};
   EXPECT_EQ(RunCamera(camera, 2), 5u);
 
-  GameGlobal<const void*>(standin::kGameSceneSingleton) = &scene;  // no holder, no root
+  GameGlobal<const void*>(game::kSceneSingleton) = &scene;  // no holder, no root
   EXPECT_EQ(RunCamera(camera, 2), 5u);
   scene.holder = &holder;  // holder without a reference
   scene.root = &root;
@@ -252,13 +259,10 @@ TEST_F(CameraFix, MissingSceneObjectsChangeNothing) {
 TEST_F(CameraFix, NullOffsetFromTheGameIsPassedThrough) {
   Load();
   GameGlobal<const void*>(standin::kCameraOffsetPointer) = nullptr;
-  Camera camera = {};
-  ScaleCarrier carrier = {};
-  carrier.scale = 2.0f;
-  camera.scaleCarrier = &carrier;
-  EXPECT_EQ(RunCamera(camera, 4), 9u);
-  EXPECT_EQ(camera.distance, 7.0f);
-  EXPECT_EQ(camera.offset[0], 0.0f);
+  ScaledCamera scaled(2.0f);
+  EXPECT_EQ(RunCamera(scaled.camera, 4), 9u);
+  EXPECT_EQ(scaled.camera.distance, 7.0f);
+  EXPECT_EQ(scaled.camera.offset[0], 0.0f);
 }
 
 TEST_F(CameraFix, DeepTreesGetEveryLevelAndSelfListingNodesEndPromptly) {
@@ -295,24 +299,20 @@ TEST_F(CameraFix, DeepTreesGetEveryLevelAndSelfListingNodesEndPromptly) {
 }
 
 TEST_F(CameraFix, SettingOffLeavesTheRoutineUntouched) {
-  const uint32_t addresses[] = {standin::kGameThirdPersonCamera, kDistanceCall, kOffsetCall};
   uint8_t before[3];
-  for (int i = 0; i < 3; ++i) before[i] = FirstByte(addresses[i]);
+  for (int i = 0; i < 3; ++i) before[i] = FirstByte(kCameraPlaces[i]);
   Load("[Camera]\nfix3rdPersonCameraScale=false\n");
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(FirstByte(addresses[i]), before[i]) << std::hex << addresses[i];
-  Camera camera = {};
-  ScaleCarrier carrier = {};
-  carrier.scale = 4.0f;
-  camera.scaleCarrier = &carrier;
-  EXPECT_EQ(RunCamera(camera, 3), 7u);
-  EXPECT_EQ(camera.distance, 3.5f);
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(FirstByte(kCameraPlaces[i]), before[i]) << std::hex << kCameraPlaces[i];
+  ScaledCamera scaled(4.0f);
+  EXPECT_EQ(RunCamera(scaled.camera, 3), 7u);
+  EXPECT_EQ(scaled.camera.distance, 3.5f);
 }
 
 TEST_F(CameraFix, StaysInPlaceAfterShutDown) {
   Load();
   host_.Unload();
-  for (uint32_t address : {standin::kGameThirdPersonCamera, kDistanceCall, kOffsetCall})
-    EXPECT_EQ(FirstByte(address), 0xE9) << std::hex << address;
+  for (uint32_t address : kCameraPlaces) EXPECT_EQ(FirstByte(address), 0xE9) << std::hex << address;
 }
 
 }  // namespace

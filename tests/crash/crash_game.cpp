@@ -162,11 +162,11 @@ int main(int argc, char** argv) {
                                   : scenario == kScenarioSaveFault ? standin::SaveBehaviour::Fault
                                                                    : standin::SaveBehaviour::ReturnAfter2ms);
   static int saveManager;
-  GameGlobal<void*>(standin::kGameSaveManager) = scenario == kScenarioNoManager ? nullptr : &saveManager;
-  Fact("manager", reinterpret_cast<uintptr_t>(GameGlobal<void*>(standin::kGameSaveManager)));
+  GameGlobal<void*>(game::kSaveManager) = scenario == kScenarioNoManager ? nullptr : &saveManager;
+  Fact("manager", reinterpret_cast<uintptr_t>(GameGlobal<void*>(game::kSaveManager)));
   // The game gives every thread a Havok block slot early on.
   const DWORD slot = TlsAlloc();
-  GameGlobal<DWORD>(standin::kGameHavokBlockSlot) = slot;
+  GameGlobal<DWORD>(game::kHavokBlockSlot) = slot;
   if (scenario == kScenarioCxxHavok) GiveThreadHavokBlock(slot, 2, standin::AllocatorBehaviour::Fault);
   if (scenario == kScenarioHavokHang) GiveThreadHavokBlock(slot, 0, standin::AllocatorBehaviour::Hang);
   if (scenario == kScenarioReadSymbols) {
@@ -185,7 +185,7 @@ int main(int argc, char** argv) {
 
   // The game installs its filter (twice: the second call shows what the
   // first installed).
-  auto gameFilter = reinterpret_cast<LPTOP_LEVEL_EXCEPTION_FILTER>(standin::kGameTopLevelFilter);
+  auto gameFilter = reinterpret_cast<LPTOP_LEVEL_EXCEPTION_FILTER>(game::kTopLevelFilter);
   SetUnhandledExceptionFilter(gameFilter);
   Fact("installed", reinterpret_cast<uintptr_t>(SetUnhandledExceptionFilter(gameFilter)));
   if (scenario == kScenarioVerdict || scenario == kScenarioTwoThreads) {

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "base/guarded_call.h"
 #include "crash/cxx_exception.h"
 #include "crash/exception_filter.h"
 #include "msvc_throw.h"
-#include "plugin/guarded_call.h"
 #include "standin/standin.h"
 
 namespace {

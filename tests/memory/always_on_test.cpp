@@ -16,7 +16,7 @@ TEST(SlotLookup, IndicesBeyondTheSlotsShareOneEmptyObject) {
   ASSERT_NO_FATAL_FAILURE(StartGame(host, nullptr));
   const uint32_t object[16] = {};
   for (uint32_t i = 0; i < 8; ++i)
-    EXPECT_EQ(CallMember(kGameSlotLookup, object, {i}), AddressOf(object + 4 + i));
+    EXPECT_EQ(CallMember(game::kSlotLookup, object, {i}), AddressOf(object + 4 + i));
   EXPECT_EQ(GameGlobal<uint32_t>(kEmptyObjectConstructions), 0u);
 
   // First use from several threads at once: one object, built once, by the
@@ -27,7 +27,7 @@ TEST(SlotLookup, IndicesBeyondTheSlotsShareOneEmptyObject) {
     std::vector<std::unique_ptr<GameThread>> threads;
     for (int t = 0; t < 4; ++t) {
       threads.push_back(std::make_unique<GameThread>(
-          [&, t] { shared[t] = CallMember(kGameSlotLookup, object, {indices[t]}); }));
+          [&, t] { shared[t] = CallMember(game::kSlotLookup, object, {indices[t]}); }));
     }
   }
   const uint32_t empty = shared[0];
@@ -45,7 +45,7 @@ TEST(SlotLookup, EmptyObjectClearedByTheGameIsNotDestroyed) {
   Host host;
   ASSERT_NO_FATAL_FAILURE(StartGame(host, nullptr));
   const uint32_t object[16] = {};
-  GameGlobal<uint32_t>(CallMember(kGameSlotLookup, object, {8})) = 0;
+  GameGlobal<uint32_t>(CallMember(game::kSlotLookup, object, {8})) = 0;
   host.Unload();
   EXPECT_EQ(GameGlobal<uint32_t>(kEmptyObjectDestroyed), 0u);
 }

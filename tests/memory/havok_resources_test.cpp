@@ -35,7 +35,7 @@ struct Resource {
 
 using Released = std::pair<uint32_t, uint32_t>;  // times, last argument
 Released Release(Resource& resource, uint32_t argument, Resource& watched) {
-  CallMember(kGameResourceRelease, &resource, {argument});
+  CallMember(game::kHavokResourceRelease, &resource, {argument});
   return {watched.releases, watched.releasedWith};
 }
 
@@ -111,11 +111,11 @@ struct LockedObject {
   std::function<uint32_t()> work;
 };
 
-uint32_t Locked1(LockedObject& object) { return CallMember(kGameResourceLocked1, &object); }
+uint32_t Locked1(LockedObject& object) { return CallMember(game::kHavokResourceLocked1, &object); }
 void Locked2(LockedObject& object, float scale, uint32_t a, uint32_t b, uint32_t c) {
   uint32_t bits;
   std::memcpy(&bits, &scale, sizeof bits);
-  CallMember(kGameResourceLocked2, &object, {bits, a, b, c});
+  CallMember(game::kHavokResourceLocked2, &object, {bits, a, b, c});
 }
 
 TEST(HavokResources, LockedRoutinesRunOneThreadAtATimeEachBehindItsOwnLock) {

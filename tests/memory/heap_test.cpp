@@ -23,21 +23,21 @@ TEST(HavokHeap, BlocksComeFromTheAlignedHeapUntilShutDown) {
   ASSERT_NO_FATAL_FAILURE(StartGame(host, nullptr));
   const uint32_t allocator[4] = {};
   for (int32_t size : {0, 1, 15, 16, 17, 100, 4096, 1 << 20}) {
-    const uint32_t block = CallMember(kGameHavokAllocate, allocator, {static_cast<uint32_t>(size)});
+    const uint32_t block = CallMember(game::kHavokHeapAllocate, allocator, {static_cast<uint32_t>(size)});
     ASSERT_NE(block, 0u) << size;
     EXPECT_EQ(block % 16, 0u) << size;
     EXPECT_FALSE(InStandinArena(block)) << size;
     std::memset(reinterpret_cast<void*>(static_cast<uintptr_t>(block)), 0xAB, static_cast<size_t>(size));
-    CallMember(kGameHavokFree, allocator, {block, static_cast<uint32_t>(size)});
+    CallMember(game::kHavokHeapFree, allocator, {block, static_cast<uint32_t>(size)});
   }
-  CallMember(kGameHavokFree, allocator, {0, 0});
+  CallMember(game::kHavokHeapFree, allocator, {0, 0});
   EXPECT_EQ(GameGlobal<uint32_t>(kHavokGameAllocations), 0u);
   EXPECT_EQ(GameGlobal<uint32_t>(kHavokGameFrees), 0u);
 
   // Refusals answer null and log the size, the text's own newline leaving an
   // empty line.
-  EXPECT_EQ(CallMember(kGameHavokAllocate, allocator, {0x7FFFFFF0}), 0u);
-  EXPECT_EQ(CallMember(kGameHavokAllocate, allocator, {0xFFFFFFFF}), 0u);
+  EXPECT_EQ(CallMember(game::kHavokHeapAllocate, allocator, {0x7FFFFFF0}), 0u);
+  EXPECT_EQ(CallMember(game::kHavokHeapAllocate, allocator, {0xFFFFFFFF}), 0u);
   std::vector<std::string> log = LogWithoutTimes();
   ASSERT_GE(log.size(), 6u);
   const std::vector<std::string> tail(log.end() - 6, log.end());
@@ -48,8 +48,8 @@ TEST(HavokHeap, BlocksComeFromTheAlignedHeapUntilShutDown) {
 
   // After shut-down the game's allocator serves again.
   host.Unload();
-  EXPECT_TRUE(InStandinArena(CallMember(kGameHavokAllocate, allocator, {64})));
-  CallMember(kGameHavokFree, allocator, {kHavokArena, 64});
+  EXPECT_TRUE(InStandinArena(CallMember(game::kHavokHeapAllocate, allocator, {64})));
+  CallMember(game::kHavokHeapFree, allocator, {kHavokArena, 64});
   EXPECT_EQ(GameGlobal<uint32_t>(kHavokGameAllocations), 1u);
   EXPECT_EQ(GameGlobal<uint32_t>(kHavokGameFrees), 1u);
 }
@@ -70,8 +70,8 @@ TEST(HavokHeap, EveryBlockGoesBackToTheAllocatorThatHandedItOut) {
   const uint32_t allocator[4] = {};
   const auto allocatorAddress = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(allocator));
   void* live = std::malloc(48);
-  const uint32_t first = CallMember(kGameHavokAllocate, allocator, {32});
-  const uint32_t second = CallMember(kGameHavokAllocate, allocator, {32});
+  const uint32_t first = CallMember(game::kHavokHeapAllocate, allocator, {32});
+  const uint32_t second = CallMember(game::kHavokHeapAllocate, allocator, {32});
   GameGlobal<void*>(second - 4) = live;
   auto* pages =
       static_cast<uint8_t*>(VirtualAlloc(nullptr, 0x2000, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
@@ -81,11 +81,11 @@ TEST(HavokHeap, EveryBlockGoesBackToTheAllocatorThatHandedItOut) {
 
   Host host;
   ASSERT_NO_FATAL_FAILURE(StartGame(host, nullptr));
-  const uint32_t own = CallMember(kGameHavokAllocate, allocator, {32});
+  const uint32_t own = CallMember(game::kHavokHeapAllocate, allocator, {32});
   uint32_t gameFrees = 0;
   for (uint32_t block : {second, own, pageStart, first, pageStart + 4}) {
     const bool game = block != own;
-    CallMember(kGameHavokFree, allocator, {block, 24});
+    CallMember(game::kHavokHeapFree, allocator, {block, 24});
     EXPECT_EQ(GameGlobal<uint32_t>(kHavokGameFrees), gameFrees += game) << std::hex << block;
     if (game) {
       EXPECT_EQ(LastGameFree(), (std::vector<uint32_t>{allocatorAddress, block, 24})) << std::hex << block;
@@ -120,10 +120,10 @@ TEST(HavokHeap, BlocksAboveTwoGigabytesAreKeptAndWarnedAboutSparingly) {
   const uint32_t allocator[4] = {};
   const std::vector<void*> taken = TakeLowMemory();
   for (int i = 0; i < 300; ++i) {
-    const uint32_t block = CallMember(kGameHavokAllocate, allocator, {1 << 20});
+    const uint32_t block = CallMember(game::kHavokHeapAllocate, allocator, {1 << 20});
     ASSERT_GE(block, kTwoGigabytes);
     EXPECT_EQ(block % 16, 0u);
-    CallMember(kGameHavokFree, allocator, {block, 1 << 20});
+    CallMember(game::kHavokHeapFree, allocator, {block, 1 << 20});
   }
   for (void* reservation : taken) VirtualFree(reservation, 0, MEM_RELEASE);
   std::vector<std::string> warnings;
@@ -151,24 +151,24 @@ TEST(FormHeap, FailuresAreLoggedAndEverythingElsePassesThrough) {
   const size_t linesBefore = LogWithoutTimes().size();
 
   // Successes: the game's block, its arguments forwarded, nothing logged.
-  EXPECT_EQ(CallMember(kGameFormHeapAllocate, &heap, {100, 16, 1}), begin + 16);
+  EXPECT_EQ(CallMember(game::kFormHeapAllocate, &heap, {100, 16, 1}), begin + 16);
   EXPECT_EQ(heap.lastFlag, 1u);
-  EXPECT_EQ(CallMember(kGameFormHeapAllocate, &heap, {64, 64, 0}), begin + 128);
+  EXPECT_EQ(CallMember(game::kFormHeapAllocate, &heap, {64, 64, 0}), begin + 128);
   EXPECT_EQ(heap.lastFlag, 0u);
   EXPECT_EQ(LogWithoutTimes().size(), linesBefore);
 
   // 64 more bytes no longer fit: the game's null, and one line.
-  EXPECT_EQ(CallMember(kGameFormHeapAllocate, &heap, {64, 16, 1}), 0u);
+  EXPECT_EQ(CallMember(game::kFormHeapAllocate, &heap, {64, 16, 1}), 0u);
   std::vector<std::string> log = LogWithoutTimes();
   ASSERT_EQ(log.size(), linesBefore + 1);
   EXPECT_EQ(log.back(), "ERROR: Allocate 64 bytes with alignment 16 bytes failed");
-  EXPECT_EQ(CallMember(kGameFormHeapAllocate, &heap, {0xFFFFFFF0, 16, 0}), 0u);
+  EXPECT_EQ(CallMember(game::kFormHeapAllocate, &heap, {0xFFFFFFF0, 16, 0}), 0u);
   EXPECT_EQ(LogWithoutTimes().back(), "ERROR: Allocate 4294967280 bytes with alignment 16 bytes failed");
 
   // The pass-through reaches the game's routine with EDX and the stack as
   // the caller left them.
   const uint32_t object = 1000;
-  EXPECT_EQ(CallMember(kGameFormHeapPassThrough, &object, {50, 8}, 7), 1049u);
+  EXPECT_EQ(CallMember(game::kFormHeapPassThrough, &object, {50, 8}, 7), 1049u);
 }
 
 TEST(FormHeap, LargerSpaceJumpPushesTheLargerSize) {

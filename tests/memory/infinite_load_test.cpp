@@ -40,13 +40,14 @@ struct TrackedObject {
 };
 
 bool CallTracked(TrackedObject& object) {
-  return static_cast<uint8_t>(CallMember(kGameTrackedCall, &object));
+  return static_cast<uint8_t>(CallMember(game::kTrackedCall, &object));
 }
 
 // Calls the gated routine from a thread other than the loading one until it
 // has run or `forMs` has passed; gives its run count.
 uint32_t GatedRunsFromAnotherThread(uint32_t& runs, DWORD forMs) {
-  GameThread caller([&] { Eventually([&] { return CallMember(kGameGatedCall, &runs), runs != 0; }, forMs); });
+  GameThread caller(
+      [&] { Eventually([&] { return CallMember(game::kGatedCall, &runs), runs != 0; }, forMs); });
   EXPECT_TRUE(caller.Join());
   return runs;
 }
@@ -57,7 +58,7 @@ TEST(InfiniteLoad, GatedRoutineRunsOnlyWhileTheWatchedThreadWaits) {
   ThreadHolder watched = {};
   WatchedRoot root = {};
   root.holder = &watched;
-  GameGlobal<WatchedRoot*>(kWatchedThreadRoot) = &root;
+  GameGlobal<WatchedRoot*>(game::kWatchedThreadRoot) = &root;
   uint32_t runs = 0;
   EXPECT_EQ(GatedRunsFromAnotherThread(runs, 0), 0u);
 
@@ -69,17 +70,17 @@ TEST(InfiniteLoad, GatedRoutineRunsOnlyWhileTheWatchedThreadWaits) {
   otherWait.event = otherEvent.handle;
   watchedWait.event = watchedEvent.handle;
   std::vector<uint32_t> results;
-  GameThread other([&] { results.push_back(CallMember(kGameEventWait, &otherWait)); });
+  GameThread other([&] { results.push_back(CallMember(game::kEventWait, &otherWait)); });
   EXPECT_EQ(GatedRunsFromAnotherThread(runs, 200), 0u);
 
   GameThread watcher([&] {
     watched.threadId = GetCurrentThreadId();
-    results.push_back(CallMember(kGameEventWait, &noWait));
-    results.push_back(CallMember(kGameEventWait, &watchedWait));
+    results.push_back(CallMember(game::kEventWait, &noWait));
+    results.push_back(CallMember(game::kEventWait, &watchedWait));
   });
   EXPECT_EQ(GatedRunsFromAnotherThread(runs, kWaitLimitMs), 1u);
   // Never on the thread that loaded the plug-in.
-  CallMember(kGameGatedCall, &runs);
+  CallMember(game::kGatedCall, &runs);
   EXPECT_EQ(runs, 1u);
 
   watchedEvent.Set();
@@ -91,7 +92,7 @@ TEST(InfiniteLoad, GatedRoutineRunsOnlyWhileTheWatchedThreadWaits) {
 
   // A null link names no thread: the wait is a plain one.
   root.holder = nullptr;
-  GameThread unlinked([&] { CallMember(kGameEventWait, &watchedWait); });
+  GameThread unlinked([&] { CallMember(game::kEventWait, &watchedWait); });
   EXPECT_TRUE(unlinked.Join());
 }
 
@@ -110,7 +111,7 @@ Contest RunContest(DWORD holdMs, void (*chain)(ThreadHolder&, AdmittedRoot&)) {
   ThreadHolder* admittedLink = &admitted;
   AdmittedRoot root = {};
   root.holder = &admittedLink;
-  GameGlobal<AdmittedRoot*>(kAdmittedThreadRoot) = &root;
+  GameGlobal<AdmittedRoot*>(game::kAdmittedThreadRoot) = &root;
 
   Contest contest;
   Event holding, entered;
@@ -135,7 +136,7 @@ Contest RunContest(DWORD holdMs, void (*chain)(ThreadHolder&, AdmittedRoot&)) {
   contest.contender = b.id();
   EXPECT_EQ(lock.count, 0);
   EXPECT_EQ(lock.owner, 0);
-  GameGlobal<AdmittedRoot*>(kAdmittedThreadRoot) = nullptr;
+  GameGlobal<AdmittedRoot*>(game::kAdmittedThreadRoot) = nullptr;
   return contest;
 }
 
@@ -156,7 +157,7 @@ TEST(InfiniteLoad, EveryOtherThreadWaitsForTheHolder) {
       [](ThreadHolder& holder, AdmittedRoot&) { holder.threadId = 1; },   // another thread is admitted
       [](ThreadHolder&, AdmittedRoot& root) { *root.holder = nullptr; },  // null links
       [](ThreadHolder&, AdmittedRoot& root) { root.holder = nullptr; },
-      [](ThreadHolder&, AdmittedRoot&) { GameGlobal<AdmittedRoot*>(kAdmittedThreadRoot) = nullptr; },
+      [](ThreadHolder&, AdmittedRoot&) { GameGlobal<AdmittedRoot*>(game::kAdmittedThreadRoot) = nullptr; },
   };
   for (auto chain : chains) {
     const Contest contest = RunContest(200, chain);

@@ -20,13 +20,20 @@ struct Place {
   const char* allOff;
 };
 const Place kPlaces[] = {
-    {kGameFormHeapAllocate, "-", "r", "-"},    {kGameFormHeapPassThrough, "-", "k", "-"},
-    {kGameFormHeapLargerSpace, "-", "k", "-"}, {kGameEventWait, "r", "r", "-"},
-    {kGameGatedCall, "r", "r", "-"},           {kGameTrackedCall, "k", "k", "-"},
-    {kGameSpinLockEnter, "k", "k", "-"},       {kGameHavokAllocate, "r", "r", "-"},
-    {kGameHavokFree, "r", "r", "-"},           {kGameSlotLookup, "r", "r", "r"},
-    {kGameReleaseLoop, "k", "k", "k"},         {kGameResourceLocked1, "r", "r", "r"},
-    {kGameResourceLocked2, "r", "r", "r"},     {kGameResourceRelease, "r", "r", "r"},
+    {game::kFormHeapAllocate, "-", "r", "-"},
+    {game::kFormHeapPassThrough, "-", "k", "-"},
+    {game::kFormHeapLargerSpaceJump, "-", "k", "-"},
+    {game::kEventWait, "r", "r", "-"},
+    {game::kGatedCall, "r", "r", "-"},
+    {game::kTrackedCall, "k", "k", "-"},
+    {game::kSpinLockEnter, "k", "k", "-"},
+    {game::kHavokHeapAllocate, "r", "r", "-"},
+    {game::kHavokHeapFree, "r", "r", "-"},
+    {game::kSlotLookup, "r", "r", "r"},
+    {game::kReleaseLoopJump, "k", "k", "k"},
+    {game::kHavokResourceLocked1, "r", "r", "r"},
+    {game::kHavokResourceLocked2, "r", "r", "r"},
+    {game::kHavokResourceRelease, "r", "r", "r"},
 };
 
 using Bytes = std::array<uint8_t, 5>;

@@ -31,19 +31,8 @@ std::vector<std::string> LogWithoutTimes() {
   return lines;
 }
 
-void EnterLock(GameLock& lock) { CallMember(standin::kGameSpinLockEnter, &lock, {0}); }
+void EnterLock(GameLock& lock) { CallMember(game::kSpinLockEnter, &lock, {0}); }
 void LeaveLock(GameLock& lock) { CallMember(standin::kGameSpinLockLeave, &lock); }
-
-bool JumpsIntoPlugin(uint32_t address, HMODULE plugin) {
-  const auto* at = reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(address));
-  int32_t displacement;
-  std::memcpy(&displacement, at + 1, 4);
-  const uintptr_t to = address + 5 + static_cast<uintptr_t>(displacement);
-  const auto base = reinterpret_cast<uintptr_t>(plugin);
-  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(
-      base + static_cast<uintptr_t>(reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew));
-  return at[0] == 0xE9 && to >= base && to < base + nt->OptionalHeader.SizeOfImage;
-}
 
 bool Eventually(const std::function<bool()>& condition, DWORD limitMs) {
   const DWORD start = GetTickCount();

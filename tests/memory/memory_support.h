@@ -24,8 +24,6 @@ uint32_t CallMember(uint32_t function, const void* object, std::vector<uint32_t>
 // loads the plug-in as the host does.
 void StartGame(standin::Host& host, const char* settings);
 std::vector<std::string> LogWithoutTimes();
-// True when the five bytes at `address` are a jump into the plug-in.
-bool JumpsIntoPlugin(uint32_t address, HMODULE plugin);
 
 // A game lock {owner thread id, count}, entered and left through the game's
 // routines (the enter redirected while the loading fix is on).

@@ -1,12 +1,13 @@
-#include "patching/module_lookup.h"
-
 #include <gtest/gtest.h>
+#include <windows.h>
+// psapi.h relies on the types of windows.h.
 #include <psapi.h>
 
 #include <algorithm>
 #include <vector>
 
 #include "fake_image.h"
+#include "patching/patching.h"
 #include "patching/payload.h"
 #include "patching/symbol_handler.h"
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "engine_support.h"
-#include "patching/transaction.h"
+#include "patching/patching.h"
 #include "standin/standin.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <functional>
 #include <vector>
 
-#include "patching/module_lookup.h"
+#include "patching/patching.h"
 #include "test_payloads.h"
 
 namespace {

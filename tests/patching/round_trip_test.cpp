@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "engine_support.h"
-#include "patching/transaction.h"
+#include "patching/patching.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "fake_dbghelp.h"
-#include "patching/module_lookup.h"
+#include "patching/patching.h"
 
 namespace {
 

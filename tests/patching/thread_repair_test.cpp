@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "engine_support.h"
-#include "patching/transaction.h"
+#include "patching/patching.h"
 
 namespace {
 

@@ -1,11 +1,10 @@
-#include "patching/transaction.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 
 #include "engine_support.h"
+#include "patching/patching.h"
 
 namespace {
 
@@ -26,6 +25,9 @@ PatchSite subSite;
 int __cdecl AddHook(int a, int b) { return reinterpret_cast<BinaryFn>(addSite)(a, b) + 1000; }
 int __cdecl MulHook(int a, int b) { return reinterpret_cast<BinaryFn>(mulSite)(a, b) + 2000; }
 int __cdecl SubHook(int a, int b) { return reinterpret_cast<BinaryFn>(subSite)(a, b) + 3000; }
+void* const kAddHook = reinterpret_cast<void*>(AddHook);
+void* const kMulHook = reinterpret_cast<void*>(MulHook);
+void* const kSubHook = reinterpret_cast<void*>(SubHook);
 
 // push ebp; mov ebp,esp; mov eax,[ebp+8]; <op> eax,[ebp+12]; pop ebp; ret
 uint8_t* NewAdd() {
@@ -37,6 +39,15 @@ uint8_t* NewMul() {
 uint8_t* NewSub() {
   return Place(Code().Put({0x55, 0x8B, 0xEC, 0x8B, 0x45, 0x08, 0x2B, 0x45, 0x0C, 0x5D, 0xC3}));
 }
+
+// A fresh add function, named by addSite.
+uint8_t* NewAddAtSite() {
+  uint8_t* add = NewAdd();
+  addSite = add;
+  return add;
+}
+
+bool ReadOnlyCode(const void* at) { return ProtectionOf(at) == static_cast<DWORD>(PAGE_EXECUTE_READ); }
 
 int Call(const void* function, int a, int b) {
   return reinterpret_cast<BinaryFn>(const_cast<void*>(function))(a, b);
@@ -61,7 +72,7 @@ TEST(PatchTransaction, AttachAndDetachRoundTripOnHandMadeCode) {
   std::vector<uint8_t> before = BytesAt(add, 16);
   addSite = add;
   ASSERT_EQ(PatchBegin(), NO_ERROR);
-  ASSERT_EQ(PatchAttach(&addSite, reinterpret_cast<void*>(AddHook)), NO_ERROR);
+  ASSERT_EQ(PatchAttach(&addSite, kAddHook), NO_ERROR);
   // Nothing changes before commit, but the target is writable and so are
   // the regions.
   EXPECT_EQ(BytesAt(add, 16), before);
@@ -72,11 +83,11 @@ TEST(PatchTransaction, AttachAndDetachRoundTripOnHandMadeCode) {
   ASSERT_NE(addSite, add);
   uintptr_t region = RegionOf(addSite);
   EXPECT_EQ(*reinterpret_cast<uint32_t*>(region), 0x52727464u);
-  EXPECT_EQ(JumpDestination(add), reinterpret_cast<void*>(AddHook));
+  EXPECT_EQ(JumpDestination(add), kAddHook);
   EXPECT_EQ(add[5], 0xCC) << "the rest of the moved bytes is int3";
   EXPECT_EQ(add[6], before[6]);
-  EXPECT_EQ(ProtectionOf(add), static_cast<DWORD>(PAGE_EXECUTE_READ));
-  EXPECT_EQ(ProtectionOf(addSite), static_cast<DWORD>(PAGE_EXECUTE_READ));
+  EXPECT_TRUE(ReadOnlyCode(add));
+  EXPECT_TRUE(ReadOnlyCode(addSite));
   const Trampoline* t = AsTrampoline(addSite);
   EXPECT_EQ(std::memcmp(t->code, before.data(), 6), 0);
   EXPECT_EQ(JumpDestination(t->code + 6), add + 6);
@@ -84,10 +95,10 @@ TEST(PatchTransaction, AttachAndDetachRoundTripOnHandMadeCode) {
   EXPECT_EQ(Call(add, 2, 3), 1005) << "callers reach the replacement";
   EXPECT_EQ(Call(addSite, 2, 3), 5) << "the site reaches the original";
 
-  ASSERT_EQ(DetachAlone(&addSite, reinterpret_cast<void*>(AddHook)), NO_ERROR);
+  ASSERT_EQ(DetachAlone(&addSite, kAddHook), NO_ERROR);
   EXPECT_EQ(addSite, add);
   EXPECT_EQ(BytesAt(add, 16), before);
-  EXPECT_EQ(ProtectionOf(add), static_cast<DWORD>(PAGE_EXECUTE_READ));
+  EXPECT_TRUE(ReadOnlyCode(add));
   EXPECT_EQ(Call(add, 2, 3), 5);
 }
 
@@ -104,15 +115,14 @@ TEST(PatchTransaction, BeginIsRefusedWhileATransactionIsOpen) {
 }
 
 TEST(PatchTransaction, OtherThreadsAreRefusedWithoutFailingTheTransaction) {
-  uint8_t* add = NewAdd();
-  addSite = add;
+  uint8_t* add = NewAddAtSite();
   ASSERT_EQ(PatchBegin(), NO_ERROR);
   std::atomic<int> checked{0};
   std::thread other([&] {
     PatchSite mine = add;
     EXPECT_EQ(PatchBegin(), ERROR_INVALID_OPERATION);
-    EXPECT_EQ(PatchAttach(&mine, reinterpret_cast<void*>(AddHook)), ERROR_INVALID_OPERATION);
-    EXPECT_EQ(PatchDetach(&mine, reinterpret_cast<void*>(AddHook)), ERROR_INVALID_OPERATION);
+    EXPECT_EQ(PatchAttach(&mine, kAddHook), ERROR_INVALID_OPERATION);
+    EXPECT_EQ(PatchDetach(&mine, kAddHook), ERROR_INVALID_OPERATION);
     EXPECT_EQ(PatchUpdateThread(GetCurrentThread()), ERROR_INVALID_OPERATION);
     PatchSite* failed = &mine;
     EXPECT_EQ(PatchCommit(&failed), ERROR_INVALID_OPERATION);
@@ -122,24 +132,22 @@ TEST(PatchTransaction, OtherThreadsAreRefusedWithoutFailingTheTransaction) {
   });
   other.join();
   ASSERT_EQ(checked, 1);
-  EXPECT_EQ(PatchAttach(&addSite, reinterpret_cast<void*>(AddHook)), NO_ERROR);
+  EXPECT_EQ(PatchAttach(&addSite, kAddHook), NO_ERROR);
   EXPECT_EQ(PatchCommit(), NO_ERROR);
   EXPECT_EQ(Call(add, 1, 1), 1002);
 
   // Without a transaction nobody owns one.
-  std::thread late(
-      [&] { EXPECT_EQ(PatchAttach(&addSite, reinterpret_cast<void*>(AddHook)), ERROR_INVALID_OPERATION); });
+  std::thread late([&] { EXPECT_EQ(PatchAttach(&addSite, kAddHook), ERROR_INVALID_OPERATION); });
   late.join();
-  EXPECT_EQ(PatchAttach(&addSite, reinterpret_cast<void*>(AddHook)), ERROR_INVALID_OPERATION);
+  EXPECT_EQ(PatchAttach(&addSite, kAddHook), ERROR_INVALID_OPERATION);
 }
 
 TEST(PatchTransaction, NullSitePointerIsReportedButNotSticky) {
-  uint8_t* add = NewAdd();
-  addSite = add;
+  uint8_t* add = NewAddAtSite();
   ASSERT_EQ(PatchBegin(), NO_ERROR);
-  EXPECT_EQ(PatchAttach(nullptr, reinterpret_cast<void*>(AddHook)), ERROR_INVALID_HANDLE);
-  EXPECT_EQ(PatchDetach(nullptr, reinterpret_cast<void*>(AddHook)), ERROR_INVALID_HANDLE);
-  EXPECT_EQ(PatchAttach(&addSite, reinterpret_cast<void*>(AddHook)), NO_ERROR);
+  EXPECT_EQ(PatchAttach(nullptr, kAddHook), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(PatchDetach(nullptr, kAddHook), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(PatchAttach(&addSite, kAddHook), NO_ERROR);
   PatchSite* failed = &addSite;
   EXPECT_EQ(PatchCommit(&failed), NO_ERROR);
   EXPECT_EQ(failed, nullptr);
@@ -155,11 +163,11 @@ TEST(PatchTransaction, SiteHoldingNullFailsTheWholeTransaction) {
   mulSite = mul;
   PatchSite empty = nullptr;
   ASSERT_EQ(PatchBegin(), NO_ERROR);
-  EXPECT_EQ(PatchAttach(&addSite, reinterpret_cast<void*>(AddHook)), NO_ERROR);
-  EXPECT_EQ(PatchAttach(&empty, reinterpret_cast<void*>(AddHook)), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(PatchAttach(&addSite, kAddHook), NO_ERROR);
+  EXPECT_EQ(PatchAttach(&empty, kAddHook), ERROR_INVALID_HANDLE);
   // Sticky: later calls return the first error and do nothing.
-  EXPECT_EQ(PatchAttach(&mulSite, reinterpret_cast<void*>(MulHook)), ERROR_INVALID_HANDLE);
-  EXPECT_EQ(PatchDetach(&addSite, reinterpret_cast<void*>(AddHook)), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(PatchAttach(&mulSite, kMulHook), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(PatchDetach(&addSite, kAddHook), ERROR_INVALID_HANDLE);
   EXPECT_EQ(PatchUpdateThread(GetCurrentThread()), ERROR_INVALID_HANDLE);
   PatchSite* failed = nullptr;
   EXPECT_EQ(PatchCommit(&failed), ERROR_INVALID_HANDLE);
@@ -169,17 +177,16 @@ TEST(PatchTransaction, SiteHoldingNullFailsTheWholeTransaction) {
   EXPECT_EQ(mulSite, mul);
   EXPECT_EQ(BytesAt(add, 16), addBefore);
   EXPECT_EQ(BytesAt(mul, 16), mulBefore);
-  EXPECT_EQ(ProtectionOf(add), static_cast<DWORD>(PAGE_EXECUTE_READ));
+  EXPECT_TRUE(ReadOnlyCode(add));
   EXPECT_EQ(Call(add, 2, 2), 4);
 
   // The transaction is closed and the next one starts clean.
-  EXPECT_EQ(AttachAlone(&addSite, reinterpret_cast<void*>(AddHook)), NO_ERROR);
+  EXPECT_EQ(AttachAlone(&addSite, kAddHook), NO_ERROR);
   EXPECT_EQ(Call(add, 2, 2), 1004);
 }
 
 TEST(PatchTransaction, NullReplacementIsRefused) {
-  uint8_t* add = NewAdd();
-  addSite = add;
+  uint8_t* add = NewAddAtSite();
   EXPECT_EQ(AttachAlone(&addSite, nullptr), ERROR_INVALID_HANDLE);
   EXPECT_EQ(addSite, add);
   EXPECT_EQ(Call(add, 2, 2), 4);
@@ -202,19 +209,19 @@ TEST(PatchTransaction, TargetsThatEndWithinFiveBytes) {
   // ret at offset 0 followed by code: nothing can move.
   uint8_t* early = Place(Code().Put({0xC3, 0x55, 0x8B, 0xEC, 0x5D, 0xC3}));
   PatchSite site = early;
-  EXPECT_EQ(AttachAlone(&site, reinterpret_cast<void*>(AddHook)), ERROR_INVALID_BLOCK);
+  EXPECT_EQ(AttachAlone(&site, kAddHook), ERROR_INVALID_BLOCK);
   EXPECT_EQ(site, early);
   EXPECT_EQ(early[0], 0xC3);
 
   // xor eax,eax; ret; then padding: the padding moves with it.
   uint8_t* padded = Place(Code().Put({0x33, 0xC0, 0xC3, 0x90, 0x90, 0x90, 0x55}));
   site = padded;
-  ASSERT_EQ(AttachAlone(&site, reinterpret_cast<void*>(AddHook)), NO_ERROR);
+  ASSERT_EQ(AttachAlone(&site, kAddHook), NO_ERROR);
   EXPECT_EQ(AsTrampoline(site)->restoreLength, 5);
   EXPECT_EQ(AsTrampoline(site)->codeLength, 3);
   EXPECT_EQ(Call(site, 7, 8), 0);
   EXPECT_EQ(padded[5], 0x90);
-  ASSERT_EQ(DetachAlone(&site, reinterpret_cast<void*>(AddHook)), NO_ERROR);
+  ASSERT_EQ(DetachAlone(&site, kAddHook), NO_ERROR);
   EXPECT_EQ(BytesAt(padded, 7), (std::vector<uint8_t>{0x33, 0xC0, 0xC3, 0x90, 0x90, 0x90, 0x55}));
 }
 
@@ -241,10 +248,10 @@ TEST(PatchTransaction, UnmovableTargetsAreRefusedWithTheirCodes) {
     uint8_t* target = Place(c.code);
     std::vector<uint8_t> before = BytesAt(target, c.code.size());
     PatchSite site = target;
-    EXPECT_EQ(AttachAlone(&site, reinterpret_cast<void*>(AddHook)), c.error);
+    EXPECT_EQ(AttachAlone(&site, kAddHook), c.error);
     EXPECT_EQ(site, target);
     EXPECT_EQ(BytesAt(target, c.code.size()), before);
-    EXPECT_EQ(ProtectionOf(target), static_cast<DWORD>(PAGE_EXECUTE_READ));
+    EXPECT_TRUE(ReadOnlyCode(target));
   }
   // A site naming memory that is not readable code, or code that runs into
   // an inaccessible page before five bytes are covered.
@@ -256,65 +263,63 @@ TEST(PatchTransaction, UnmovableTargetsAreRefusedWithTheirCodes) {
   for (void* bogus : {reinterpret_cast<void*>(0x10), static_cast<void*>(pages + 0x1000 - 3),
                       static_cast<void*>(pages + 0x1000)}) {
     PatchSite site = bogus;
-    EXPECT_EQ(AttachAlone(&site, reinterpret_cast<void*>(AddHook)), ERROR_INVALID_HANDLE) << bogus;
+    EXPECT_EQ(AttachAlone(&site, kAddHook), ERROR_INVALID_HANDLE) << bogus;
     EXPECT_EQ(site, bogus);
   }
 }
 
 TEST(PatchTransaction, DetachRefusesWhatIsNotAnAttachedTrampoline) {
-  uint8_t* add = NewAdd();
-  addSite = add;
+  uint8_t* add = NewAddAtSite();
   // Never attached: nothing to remove, and nothing is touched.
   std::vector<uint8_t> before = BytesAt(add, 16);
-  EXPECT_EQ(DetachAlone(&addSite, reinterpret_cast<void*>(AddHook)), NO_ERROR);
+  EXPECT_EQ(DetachAlone(&addSite, kAddHook), NO_ERROR);
   EXPECT_EQ(addSite, add);
   EXPECT_EQ(BytesAt(add, 16), before);
   PatchSite nothing = reinterpret_cast<void*>(0x10);
-  EXPECT_EQ(DetachAlone(&nothing, reinterpret_cast<void*>(AddHook)), NO_ERROR);
+  EXPECT_EQ(DetachAlone(&nothing, kAddHook), NO_ERROR);
   PatchSite empty = nullptr;
-  EXPECT_EQ(DetachAlone(&empty, reinterpret_cast<void*>(AddHook)), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(DetachAlone(&empty, kAddHook), ERROR_INVALID_HANDLE);
 
-  ASSERT_EQ(AttachAlone(&addSite, reinterpret_cast<void*>(AddHook)), NO_ERROR);
+  ASSERT_EQ(AttachAlone(&addSite, kAddHook), NO_ERROR);
   PatchSite attached = addSite;
   // Another replacement, or a pointer into the trampoline.
-  EXPECT_EQ(DetachAlone(&addSite, reinterpret_cast<void*>(MulHook)), ERROR_INVALID_BLOCK);
+  EXPECT_EQ(DetachAlone(&addSite, kMulHook), ERROR_INVALID_BLOCK);
   PatchSite inside = static_cast<uint8_t*>(addSite) + 4;
-  EXPECT_EQ(DetachAlone(&inside, reinterpret_cast<void*>(AddHook)), ERROR_INVALID_BLOCK);
+  EXPECT_EQ(DetachAlone(&inside, kAddHook), ERROR_INVALID_BLOCK);
   // The same trampoline twice in one transaction: the second is refused and
   // the transaction fails, so nothing is removed.
   ASSERT_EQ(PatchBegin(), NO_ERROR);
   PatchSite copy = addSite;
-  EXPECT_EQ(PatchDetach(&addSite, reinterpret_cast<void*>(AddHook)), NO_ERROR);
-  EXPECT_EQ(PatchDetach(&copy, reinterpret_cast<void*>(AddHook)), ERROR_INVALID_BLOCK);
+  EXPECT_EQ(PatchDetach(&addSite, kAddHook), NO_ERROR);
+  EXPECT_EQ(PatchDetach(&copy, kAddHook), ERROR_INVALID_BLOCK);
   EXPECT_EQ(PatchCommit(), ERROR_INVALID_BLOCK);
 
   EXPECT_EQ(addSite, attached);
   EXPECT_EQ(Call(add, 1, 1), 1002);
-  EXPECT_EQ(DetachAlone(&addSite, reinterpret_cast<void*>(AddHook)), NO_ERROR);
+  EXPECT_EQ(DetachAlone(&addSite, kAddHook), NO_ERROR);
   EXPECT_EQ(Call(add, 1, 1), 2);
 }
 
 TEST(PatchTransaction, SecondOperationOnAQueuedSiteOrTargetIsRefused) {
-  uint8_t* add = NewAdd();
-  addSite = add;
+  uint8_t* add = NewAddAtSite();
   std::vector<uint8_t> before = BytesAt(add, 16);
   PatchSite copy = add;
   // Two replacements through one site, or one target through two sites.
   for (PatchSite* second : {&addSite, &copy}) {
     ASSERT_EQ(PatchBegin(), NO_ERROR);
-    EXPECT_EQ(PatchAttach(&addSite, reinterpret_cast<void*>(AddHook)), NO_ERROR);
-    EXPECT_EQ(PatchAttach(second, reinterpret_cast<void*>(MulHook)), ERROR_INVALID_BLOCK);
+    EXPECT_EQ(PatchAttach(&addSite, kAddHook), NO_ERROR);
+    EXPECT_EQ(PatchAttach(second, kMulHook), ERROR_INVALID_BLOCK);
     EXPECT_EQ(PatchCommit(), ERROR_INVALID_BLOCK);
     EXPECT_EQ(addSite, add);
     EXPECT_EQ(BytesAt(add, 16), before);
   }
   // A removal and a new attach of one site.
-  ASSERT_EQ(AttachAlone(&addSite, reinterpret_cast<void*>(AddHook)), NO_ERROR);
+  ASSERT_EQ(AttachAlone(&addSite, kAddHook), NO_ERROR);
   PatchSite attached = addSite;
   std::vector<uint8_t> installed = BytesAt(add, 16);
   ASSERT_EQ(PatchBegin(), NO_ERROR);
-  EXPECT_EQ(PatchDetach(&addSite, reinterpret_cast<void*>(AddHook)), NO_ERROR);
-  EXPECT_EQ(PatchAttach(&addSite, reinterpret_cast<void*>(MulHook)), ERROR_INVALID_BLOCK);
+  EXPECT_EQ(PatchDetach(&addSite, kAddHook), NO_ERROR);
+  EXPECT_EQ(PatchAttach(&addSite, kMulHook), ERROR_INVALID_BLOCK);
   EXPECT_EQ(PatchCommit(), ERROR_INVALID_BLOCK);
   EXPECT_EQ(addSite, attached);
   EXPECT_EQ(BytesAt(add, 16), installed);
@@ -326,22 +331,22 @@ TEST(PatchTransaction, StackedHooksComeOffInEitherOrder) {
     uint8_t* add = NewAdd();
     std::vector<uint8_t> before = BytesAt(add, 16);
     addSite = add;
-    ASSERT_EQ(AttachAlone(&addSite, reinterpret_cast<void*>(AddHook)), NO_ERROR);
+    ASSERT_EQ(AttachAlone(&addSite, kAddHook), NO_ERROR);
     PatchSite outer = addSite;
     std::vector<uint8_t> outerBefore = BytesAt(outer, sizeof(Trampoline));
     mulSite = outer;  // a hook on the trampoline itself
-    ASSERT_EQ(AttachAlone(&mulSite, reinterpret_cast<void*>(MulHook)), NO_ERROR);
+    ASSERT_EQ(AttachAlone(&mulSite, kMulHook), NO_ERROR);
     EXPECT_EQ(Call(add, 2, 3), 3005);
     if (outerFirst) {
-      ASSERT_EQ(DetachAlone(&addSite, reinterpret_cast<void*>(AddHook)), NO_ERROR);
+      ASSERT_EQ(DetachAlone(&addSite, kAddHook), NO_ERROR);
       EXPECT_EQ(Call(add, 2, 3), 5);
       EXPECT_EQ(Call(mulSite, 2, 3), 5) << "the inner hook still runs through the removed one's code";
-      ASSERT_EQ(DetachAlone(&mulSite, reinterpret_cast<void*>(MulHook)), NO_ERROR);
+      ASSERT_EQ(DetachAlone(&mulSite, kMulHook), NO_ERROR);
     } else {
-      ASSERT_EQ(DetachAlone(&mulSite, reinterpret_cast<void*>(MulHook)), NO_ERROR);
+      ASSERT_EQ(DetachAlone(&mulSite, kMulHook), NO_ERROR);
       EXPECT_EQ(BytesAt(outer, sizeof(Trampoline)), outerBefore);
       EXPECT_EQ(Call(add, 2, 3), 1005);
-      ASSERT_EQ(DetachAlone(&addSite, reinterpret_cast<void*>(AddHook)), NO_ERROR);
+      ASSERT_EQ(DetachAlone(&addSite, kAddHook), NO_ERROR);
     }
     EXPECT_EQ(mulSite, outer);
     EXPECT_EQ(addSite, add);
@@ -359,14 +364,14 @@ TEST(PatchTransaction, MovedBytesAcrossTwoPagesKeepEachPagesProtection) {
   DWORD old;
   VirtualProtect(pages, 0x1000, PAGE_EXECUTE_READ, &old);
   auto protectionsKept = [&] {
-    EXPECT_EQ(ProtectionOf(pages), static_cast<DWORD>(PAGE_EXECUTE_READ));
+    EXPECT_TRUE(ReadOnlyCode(pages));
     EXPECT_EQ(ProtectionOf(pages + 0x1000), static_cast<DWORD>(PAGE_EXECUTE_READWRITE));
   };
   addSite = add;
-  ASSERT_EQ(AttachAlone(&addSite, reinterpret_cast<void*>(AddHook)), NO_ERROR);
+  ASSERT_EQ(AttachAlone(&addSite, kAddHook), NO_ERROR);
   protectionsKept();
   EXPECT_EQ(Call(add, 2, 3), 1005);
-  ASSERT_EQ(DetachAlone(&addSite, reinterpret_cast<void*>(AddHook)), NO_ERROR);
+  ASSERT_EQ(DetachAlone(&addSite, kAddHook), NO_ERROR);
   protectionsKept();
   EXPECT_EQ(BytesAt(add, 11), before);
 }
@@ -376,27 +381,27 @@ TEST(PatchTransaction, AbortDropsTheQueueAndFreesNewTrampolines) {
   uint8_t* mul = NewMul();
   addSite = add;
   mulSite = mul;
-  ASSERT_EQ(AttachAlone(&mulSite, reinterpret_cast<void*>(MulHook)), NO_ERROR);
+  ASSERT_EQ(AttachAlone(&mulSite, kMulHook), NO_ERROR);
   PatchSite mulTrampoline = mulSite;
   std::vector<uint8_t> mulPatched = BytesAt(mul, 16);
   std::vector<uint8_t> addBefore = BytesAt(add, 16);
 
   ASSERT_EQ(PatchBegin(), NO_ERROR);
-  EXPECT_EQ(PatchAttach(&addSite, reinterpret_cast<void*>(AddHook)), NO_ERROR);
-  EXPECT_EQ(PatchDetach(&mulSite, reinterpret_cast<void*>(MulHook)), NO_ERROR);
+  EXPECT_EQ(PatchAttach(&addSite, kAddHook), NO_ERROR);
+  EXPECT_EQ(PatchDetach(&mulSite, kMulHook), NO_ERROR);
   EXPECT_EQ(PatchAbort(), NO_ERROR);
 
   EXPECT_EQ(addSite, add);
   EXPECT_EQ(mulSite, mulTrampoline);
   EXPECT_EQ(BytesAt(add, 16), addBefore);
   EXPECT_EQ(BytesAt(mul, 16), mulPatched);
-  EXPECT_EQ(ProtectionOf(add), static_cast<DWORD>(PAGE_EXECUTE_READ));
-  EXPECT_EQ(ProtectionOf(mul), static_cast<DWORD>(PAGE_EXECUTE_READ));
-  EXPECT_EQ(ProtectionOf(mulTrampoline), static_cast<DWORD>(PAGE_EXECUTE_READ));
+  EXPECT_TRUE(ReadOnlyCode(add));
+  EXPECT_TRUE(ReadOnlyCode(mul));
+  EXPECT_TRUE(ReadOnlyCode(mulTrampoline));
   EXPECT_EQ(Call(mul, 3, 4), 2012);
 
   // The aborted attach's slot is the next one handed out.
-  ASSERT_EQ(AttachAlone(&addSite, reinterpret_cast<void*>(AddHook)), NO_ERROR);
+  ASSERT_EQ(AttachAlone(&addSite, kAddHook), NO_ERROR);
   EXPECT_EQ(static_cast<uint8_t*>(addSite), static_cast<uint8_t*>(mulTrampoline) + sizeof(Trampoline));
 }
 
@@ -408,7 +413,7 @@ TEST(PatchTransaction, FailureMidTransactionLeavesEveryOtherTargetUnchanged) {
   addSite = add;
   mulSite = mul;
   subSite = sub;
-  ASSERT_EQ(AttachAlone(&mulSite, reinterpret_cast<void*>(MulHook)), NO_ERROR);
+  ASSERT_EQ(AttachAlone(&mulSite, kMulHook), NO_ERROR);
   PatchSite mulTrampoline = mulSite;
   std::vector<uint8_t> addBefore = BytesAt(add, 16);
   std::vector<uint8_t> mulPatched = BytesAt(mul, 16);
@@ -417,10 +422,10 @@ TEST(PatchTransaction, FailureMidTransactionLeavesEveryOtherTargetUnchanged) {
 
   PatchSite stuckSite = stuck;
   ASSERT_EQ(PatchBegin(), NO_ERROR);
-  EXPECT_EQ(PatchAttach(&addSite, reinterpret_cast<void*>(AddHook)), NO_ERROR);
-  EXPECT_EQ(PatchDetach(&mulSite, reinterpret_cast<void*>(MulHook)), NO_ERROR);
-  EXPECT_EQ(PatchAttach(&stuckSite, reinterpret_cast<void*>(SubHook)), ERROR_INVALID_BLOCK);
-  EXPECT_EQ(PatchAttach(&subSite, reinterpret_cast<void*>(SubHook)), ERROR_INVALID_BLOCK);
+  EXPECT_EQ(PatchAttach(&addSite, kAddHook), NO_ERROR);
+  EXPECT_EQ(PatchDetach(&mulSite, kMulHook), NO_ERROR);
+  EXPECT_EQ(PatchAttach(&stuckSite, kSubHook), ERROR_INVALID_BLOCK);
+  EXPECT_EQ(PatchAttach(&subSite, kSubHook), ERROR_INVALID_BLOCK);
   PatchSite* failed = nullptr;
   EXPECT_EQ(PatchCommit(&failed), ERROR_INVALID_BLOCK);
   EXPECT_EQ(failed, &stuckSite);
@@ -433,8 +438,7 @@ TEST(PatchTransaction, FailureMidTransactionLeavesEveryOtherTargetUnchanged) {
   EXPECT_EQ(BytesAt(mul, 16), mulPatched);
   EXPECT_EQ(BytesAt(sub, 16), subBefore);
   EXPECT_EQ(BytesAt(stuck, 16), stuckBefore);
-  for (const void* page : {add, mul, sub, stuck})
-    EXPECT_EQ(ProtectionOf(page), static_cast<DWORD>(PAGE_EXECUTE_READ));
+  for (const void* page : {add, mul, sub, stuck}) EXPECT_TRUE(ReadOnlyCode(page));
   EXPECT_EQ(Call(add, 5, 6), 11);
   EXPECT_EQ(Call(mul, 5, 6), 2030);
   EXPECT_EQ(Call(sub, 5, 6), -1);
@@ -442,8 +446,8 @@ TEST(PatchTransaction, FailureMidTransactionLeavesEveryOtherTargetUnchanged) {
   // Both trampolines made in the failed transaction went back to the free
   // list: the next two attaches get the slots right after the live one.
   ASSERT_EQ(PatchBegin(), NO_ERROR);
-  EXPECT_EQ(PatchAttach(&addSite, reinterpret_cast<void*>(AddHook)), NO_ERROR);
-  EXPECT_EQ(PatchAttach(&subSite, reinterpret_cast<void*>(SubHook)), NO_ERROR);
+  EXPECT_EQ(PatchAttach(&addSite, kAddHook), NO_ERROR);
+  EXPECT_EQ(PatchAttach(&subSite, kSubHook), NO_ERROR);
   EXPECT_EQ(PatchCommit(), NO_ERROR);
   auto* next = static_cast<uint8_t*>(mulTrampoline) + sizeof(Trampoline);
   EXPECT_EQ(addSite, next);
@@ -492,9 +496,8 @@ TEST(PatchTransaction, EnlistedThreadsStaySuspendedUntilCommitOrAbort) {
   // A handle that cannot be suspended fails the transaction.
   ASSERT_EQ(PatchBegin(), NO_ERROR);
   EXPECT_EQ(PatchUpdateThread(reinterpret_cast<HANDLE>(0x12345678)), ERROR_INVALID_HANDLE);
-  uint8_t* add = NewAdd();
-  addSite = add;
-  EXPECT_EQ(PatchAttach(&addSite, reinterpret_cast<void*>(AddHook)), ERROR_INVALID_HANDLE);
+  NewAddAtSite();
+  EXPECT_EQ(PatchAttach(&addSite, kAddHook), ERROR_INVALID_HANDLE);
   PatchSite* failed = &addSite;
   EXPECT_EQ(PatchCommit(&failed), ERROR_INVALID_HANDLE);
   EXPECT_EQ(failed, nullptr);

@@ -25,7 +25,7 @@ using MatrixMultiply = float*(__thiscall*)(const float* a, float* result, const 
 using BoxPlanesTest = bool(__thiscall*)(const float* box, const void* planes);
 #pragma GCC diagnostic pop
 
-const uintptr_t kMathAddresses[] = {kGameMatrixMultiply, kGameTransformMultiply, kGameBoxPlanesTest};
+const uintptr_t kMathAddresses[] = {game::kMatrixMultiply, game::kTransformMultiply, game::kBoxPlanesTest};
 
 Bytes BytesAt(uintptr_t address) {
   Bytes bytes;
@@ -47,7 +47,7 @@ std::vector<std::string> LogWithoutTimes() {
 
 std::array<float, 9> MultiplyThroughGame(const float* a, const float* b) {
   std::array<float, 9> result;
-  auto multiply = reinterpret_cast<MatrixMultiply>(kGameMatrixMultiply);
+  auto multiply = reinterpret_cast<MatrixMultiply>(game::kMatrixMultiply);
   EXPECT_EQ(multiply(a, result.data(), b), result.data());
   return result;
 }
@@ -72,7 +72,7 @@ TEST(Lifecycle, LoadRedirectsMathAndDetachPutsTheGameBack) {
     float planes[6][4];
     uint32_t mask;
   } planes = {{{1, 0, 0, 5}}, 1};
-  auto test = reinterpret_cast<BoxPlanesTest>(kGameBoxPlanesTest);
+  auto test = reinterpret_cast<BoxPlanesTest>(game::kBoxPlanesTest);
   EXPECT_FALSE(test(box, &planes));
   planes.mask = 0;
   EXPECT_TRUE(test(box, &planes));
@@ -127,7 +127,7 @@ TEST(Lifecycle, DetachWithoutLoadRemovesExactlyWhatAttachInstalled) {
 TEST(Lifecycle, FailedCommitIsLoggedAndInstallsNothing) {
   standin::PlaceGameMath();
   const uint8_t endsAtOnce[] = {0xC3, 0x55, 0x8B, 0xEC, 0x5D, 0xC3};
-  standin::PlaceInGame(kGameSlotLookup, endsAtOnce, sizeof endsAtOnce);
+  standin::PlaceInGame(game::kSlotLookup, endsAtOnce, sizeof endsAtOnce);
   const std::vector<Bytes> math = MathBytes();
   Host host;
   ASSERT_TRUE(host.LoadPlugin());

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/guarded_call.h"
+#include "base/guarded_call.h"
 #include "shadercache/cache_files.h"
 #include "standin/standin.h"
 

@@ -18,9 +18,9 @@ const void* PlacedAt(PatchSite site) {
 }
 
 TEST(GameMath, SitesNameTheGameRoutines) {
-  EXPECT_EQ(reinterpret_cast<uintptr_t>(MatrixMultiplySite), standin::kGameMatrixMultiply);
-  EXPECT_EQ(reinterpret_cast<uintptr_t>(TransformMultiplySite), standin::kGameTransformMultiply);
-  EXPECT_EQ(reinterpret_cast<uintptr_t>(BoxPlanesTestSite), standin::kGameBoxPlanesTest);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(MatrixMultiplySite), game::kMatrixMultiply);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(TransformMultiplySite), game::kTransformMultiply);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(BoxPlanesTestSite), game::kBoxPlanesTest);
 }
 
 TEST(GameMatrixMultiply, EdgeCases) { CheckMatrixEdgeCases(ThiscallProduct(PlacedAt(MatrixMultiplySite))); }

@@ -8,7 +8,7 @@
 
 #include <vector>
 
-#include "patching/transaction.h"
+#include "patching/patching.h"
 #include "simd/cpu_features.h"
 #include "simd/math_replacements.h"
 #include "simd/math_sites.h"
@@ -45,9 +45,9 @@ TEST(MathInstall, AttachesThenDetachesTheSameVariants) {
   EXPECT_EQ(calls, Expected(false));
   // The sites still name the game's routines: the engine, not the
   // installer, changes them.
-  EXPECT_EQ(reinterpret_cast<uintptr_t>(MatrixMultiplySite), kGameMatrixMultiply);
-  EXPECT_EQ(reinterpret_cast<uintptr_t>(TransformMultiplySite), kGameTransformMultiply);
-  EXPECT_EQ(reinterpret_cast<uintptr_t>(BoxPlanesTestSite), kGameBoxPlanesTest);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(MatrixMultiplySite), game::kMatrixMultiply);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(TransformMultiplySite), game::kTransformMultiply);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(BoxPlanesTestSite), game::kBoxPlanesTest);
 }
 
 }  // namespace

@@ -4,10 +4,9 @@
 // unloads it and reports what was put back.
 
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
-#include "plugin/patch_sites.h"
+#include "standin/changed_places.h"
 #include "standin/game_camera.h"
 #include "standin/game_math.h"
 #include "standin/game_memory.h"
@@ -15,46 +14,31 @@
 
 namespace {
 
-constexpr size_t kJumpLength = 5;
+using standin::BytesAt;
+using standin::PlaceAddress;
+using standin::PlaceBytes;
 
-struct Snapshot {
-  uint8_t bytes[kJumpLength];
-};
-
-const uint8_t* GameBytes(uintptr_t address) { return reinterpret_cast<const uint8_t*>(address); }
-
-// Library functions are looked up as the plug-in looks them up; 0 when absent.
-uintptr_t PlaceAddress(const GamePlace& place) {
-  if (place.kind != PlaceKind::FoundRedirection) return place.address;
-  HMODULE library = LoadLibraryA(place.library);
-  return library == nullptr ? 0 : reinterpret_cast<uintptr_t>(GetProcAddress(library, place.function));
-}
-
-std::vector<Snapshot> TakeSnapshot() {
-  std::vector<Snapshot> snapshot;
+std::vector<PlaceBytes> TakeSnapshot() {
+  std::vector<PlaceBytes> snapshot;
   for (const GamePlace& place : kGamePlaces) {
-    Snapshot s = {};
     const uintptr_t address = PlaceAddress(place);
-    if (address != 0) std::memcpy(s.bytes, GameBytes(address), kJumpLength);
-    snapshot.push_back(s);
+    snapshot.push_back(address != 0 ? BytesAt(address) : PlaceBytes{});
   }
   return snapshot;
 }
 
-void ReportChanges(HMODULE plugin, const std::vector<Snapshot>& before) {
+void ReportChanges(HMODULE plugin, const std::vector<PlaceBytes>& before) {
   auto base = reinterpret_cast<uintptr_t>(plugin);
   for (size_t i = 0; i < before.size(); ++i) {
     const GamePlace& place = kGamePlaces[i];
     const uintptr_t address = PlaceAddress(place);
     if (address == 0) continue;
-    const uint8_t* now = GameBytes(address);
+    const PlaceBytes now = BytesAt(address);
     const char* kind = place.kind == PlaceKind::Jump ? "jumped" : "redirected";
-    if (std::memcmp(now, before[i].bytes, kJumpLength) == 0) {
+    if (now == before[i]) {
       std::printf("  %08X %-34s unchanged\n", static_cast<unsigned>(address), place.name);
     } else if (now[0] == 0xE9) {
-      int32_t displacement;
-      std::memcpy(&displacement, now + 1, 4);
-      uintptr_t to = address + kJumpLength + static_cast<uintptr_t>(displacement);
+      const uintptr_t to = standin::JumpTarget(address);
       std::printf("  %08X %-34s %s to Quelbrand.dll+0x%X\n", static_cast<unsigned>(address), place.name, kind,
                   static_cast<unsigned>(to - base));
     } else {
@@ -64,12 +48,12 @@ void ReportChanges(HMODULE plugin, const std::vector<Snapshot>& before) {
   }
 }
 
-void ReportRestored(const std::vector<Snapshot>& before) {
+void ReportRestored(const std::vector<PlaceBytes>& before) {
   for (size_t i = 0; i < before.size(); ++i) {
     const GamePlace& place = kGamePlaces[i];
     const uintptr_t address = PlaceAddress(place);
     if (address == 0) continue;
-    const char* state = std::memcmp(GameBytes(address), before[i].bytes, kJumpLength) == 0 ? "as before"
+    const char* state = BytesAt(address) == before[i]     ? "as before"
                         : place.removal == Removal::Never ? "kept (never removed)"
                                                           : "STILL CHANGED";
     std::printf("  %08X %-34s %s\n", static_cast<unsigned>(address), place.name, state);
@@ -82,7 +66,7 @@ int main() {
   standin::PlaceGameMath();
   standin::PlaceGameCamera();
   standin::PlaceGameMemory();
-  std::vector<Snapshot> before = TakeSnapshot();
+  std::vector<PlaceBytes> before = TakeSnapshot();
 
   standin::Host host;
   if (!host.LoadPlugin()) {

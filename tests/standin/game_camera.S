@@ -1,41 +1,32 @@
 // The stand-in game's third-person camera routine and the game functions it
 // and the camera fix call, placed at their addresses by PlaceGameCamera. The
-// routine's two calls sit at the real addresses (0x83fd6d, 0x83fe03); their
-// displacements are computed for those addresses. Everything else is
+// routine's two calls sit at the real addresses (kCameraScaleJump1 and 2);
+// their displacements are computed for those addresses. Everything else is
 // position-independent.
+#include "camera/camera_addresses.h"
+#include "standin/standin_places.h"
+
     .intel_syntax noprefix
     .text
 
-    .set CAMERA_ROUTINE, 0x83fcf0
-    .set DISTANCE_CALL, 0x83fd6d
-    .set OFFSET_CALL, 0x83fe03
-    .set GAME_DISTANCE, 0x6b8800
-    .set GAME_OFFSET, 0x474cd0
-    .set DISTANCE_VALUE, 0x1b40000
-    .set NAME_TEST_REFERENCE, 0x1b40020
-    .set OFFSET_POINTER, 0x1b40024
-    .set REGISTER_FAULTS, 0x1b40028
-    .set SAVED_EBP, 0x1b4002c
-    .set SAVED_TOP, 0x1b40030
-    .set UNNAMED_FOR_TEST, 0xDEAD
     .set MARK_EBX, 0x0B0B0B0B
     .set MARK_EDX, 0x0D0D0D0D
     .set MARK_EDI, 0x0E0E0E0E
 
 // The code after each call relies on EBX, EDX, EDI, EBP and the x87 stack
 // as they were before it (plus the one value the distance call returns).
-// MARK notes them; CHECK_KEPT sets `fault` in REGISTER_FAULTS when the call,
+// MARK notes them; CHECK_KEPT sets `fault` in kCameraRegisterFaults when the call,
 // or whatever stands in for it, changed any. EAX is kept.
 .macro MARK
     mov ebx, MARK_EBX
     mov edx, MARK_EDX
     mov edi, MARK_EDI
-    mov ds:[SAVED_EBP], ebp
+    mov ds:[kCameraSavedEbp], ebp
     fnstsw ax
     movzx eax, ax
     shr eax, 11
     and eax, 7
-    mov ds:[SAVED_TOP], eax
+    mov ds:[kCameraSavedTop], eax
 .endm
 
 .macro CHECK_KEPT fault, pushed
@@ -45,7 +36,7 @@
     jne 8f
     cmp edi, MARK_EDI
     jne 8f
-    cmp ebp, ds:[SAVED_EBP]
+    cmp ebp, ds:[kCameraSavedEbp]
     jne 8f
     push eax
     fnstsw ax
@@ -53,11 +44,11 @@
     shr eax, 11
     add eax, \pushed
     and eax, 7
-    cmp eax, ds:[SAVED_TOP]
+    cmp eax, ds:[kCameraSavedTop]
     pop eax
     je 9f
 8:
-    or dword ptr ds:[REGISTER_FAULTS], \fault
+    or dword ptr ds:[kCameraRegisterFaults], \fault
 9:
 .endm
 
@@ -74,17 +65,17 @@ _GameThirdPersonCameraBegin:
     mov esi, ecx
     MARK
     jmp 1f
-    .org _GameThirdPersonCameraBegin + (DISTANCE_CALL - CAMERA_ROUTINE)
+    .org _GameThirdPersonCameraBegin + (kCameraScaleJump1 - kThirdPersonCamera)
 1:
     .byte 0xE8
-    .long GAME_DISTANCE - (DISTANCE_CALL + 5)
+    .long kCameraDistance - (kCameraScaleJump1 + 5)
     CHECK_KEPT 1, 1
     fstp dword ptr [esi + 0x40]
     jmp 2f
-    .org _GameThirdPersonCameraBegin + (OFFSET_CALL - CAMERA_ROUTINE)
+    .org _GameThirdPersonCameraBegin + (kCameraScaleJump2 - kThirdPersonCamera)
 2:
     .byte 0xE8
-    .long GAME_OFFSET - (OFFSET_CALL + 5)
+    .long kCameraOffset - (kCameraScaleJump2 + 5)
     CHECK_KEPT 2, 0
     test eax, eax
     jz 3f
@@ -104,35 +95,35 @@ _GameThirdPersonCameraBegin:
     ret 4
 _GameThirdPersonCameraEnd:
 
-// float distance(): the float at DISTANCE_VALUE on the x87 stack.
+// float distance(): the float at kCameraDistanceValue on the x87 stack.
     .globl _GameCameraDistanceBegin, _GameCameraDistanceEnd
 _GameCameraDistanceBegin:
     push ebp
     mov ebp, esp
-    fld dword ptr ds:[DISTANCE_VALUE]
+    fld dword ptr ds:[kCameraDistanceValue]
     pop ebp
     ret
 _GameCameraDistanceEnd:
 
-// float* offset(): the pointer at OFFSET_POINTER (the three floats, or null).
+// float* offset(): the pointer at kCameraOffsetPointer (the three floats, or null).
     .globl _GameCameraOffsetBegin, _GameCameraOffsetEnd
 _GameCameraOffsetBegin:
     push ebp
     mov ebp, esp
-    mov eax, ds:[OFFSET_POINTER]
+    mov eax, ds:[kCameraOffsetPointer]
     pop ebp
     ret
 _GameCameraOffsetEnd:
 
 // Name test, ECX = node's name field, EDX = reference: passes every name but
-// UNNAMED_FOR_TEST, and records EDX at NAME_TEST_REFERENCE.
+// kNameRefusedByTest, and records EDX at kNameTestReference.
     .globl _GameNodeNameTestBegin, _GameNodeNameTestEnd
 _GameNodeNameTestBegin:
     push ebp
     mov ebp, esp
-    mov ds:[NAME_TEST_REFERENCE], edx
+    mov ds:[kNameTestReference], edx
     xor eax, eax
-    cmp dword ptr [ecx], UNNAMED_FOR_TEST
+    cmp dword ptr [ecx], kNameRefusedByTest
     setne al
     pop ebp
     ret

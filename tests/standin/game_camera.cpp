@@ -17,10 +17,10 @@ void Place(uint32_t address, const char* begin, const char* end) {
 }  // namespace
 
 void PlaceGameCamera() {
-  Place(kGameThirdPersonCamera, GameThirdPersonCameraBegin, GameThirdPersonCameraEnd);
-  Place(0x6b8800, GameCameraDistanceBegin, GameCameraDistanceEnd);
-  Place(0x474cd0, GameCameraOffsetBegin, GameCameraOffsetEnd);
-  Place(0xa50ac0, GameNodeNameTestBegin, GameNodeNameTestEnd);
+  Place(game::kThirdPersonCamera, GameThirdPersonCameraBegin, GameThirdPersonCameraEnd);
+  Place(game::kCameraDistance, GameCameraDistanceBegin, GameCameraDistanceEnd);
+  Place(game::kCameraOffset, GameCameraOffsetBegin, GameCameraOffsetEnd);
+  Place(game::kNodeNameTest, GameNodeNameTestBegin, GameNodeNameTestEnd);
   GameGlobal<uint32_t>(kCameraOffsetPointer) = kCameraOffsetValues;
   GameGlobal<uint32_t>(kCameraRegisterFaults) = 0;
 }

@@ -38,8 +38,8 @@ void MakeGameAllocator(GameAllocator& allocator, const int32_t (&statistics)[6],
 
 void PlaceGameCrashRoutines(SaveBehaviour behaviour) {
   saveBehaviour = behaviour;
-  Place(kGameTopLevelFilter, GameTopLevelFilterBegin, GameTopLevelFilterEnd);
-  Place(kGameSaveGame, GameSaveGameBegin, GameSaveGameEnd);
+  Place(game::kTopLevelFilter, GameTopLevelFilterBegin, GameTopLevelFilterEnd);
+  Place(game::kSaveGame, GameSaveGameBegin, GameSaveGameEnd);
 }
 
 }  // namespace standin

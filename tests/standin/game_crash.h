@@ -2,26 +2,24 @@
 
 #include <cstdint>
 
+#include "crash/crash_addresses.h"
+
 namespace standin {
 
-// The game's top-level exception filter. The stand-in ends the process with
-// kGameFilterExitCode, so a test sees when it ran.
-constexpr uint32_t kGameTopLevelFilter = 0xCAC8A0;
+// The game's top-level exception filter (game::kTopLevelFilter). The
+// stand-in ends the process with kGameFilterExitCode, so a test sees when it
+// ran.
 constexpr uint32_t kGameFilterExitCode = 0x4746;
 
-// The save manager pointer and the save routine (a member function of the
-// manager taking the save name, and two 32-bit values).
-constexpr uint32_t kGameSaveManager = 0x1B2E3A8;
-constexpr uint32_t kGameSaveGame = 0x6814D0;
-// Each save call is recorded as one line in this file of the working folder:
+// The save routine at game::kSaveGame, called on the manager that
+// game::kSaveManager points to. Each save call is recorded as one line in this file of the working folder:
 // "<manager> <name> <value1> <value2> <thread id>".
 constexpr char kSaveRecordPath[] = "save-calls.txt";
 
 enum class SaveBehaviour { ReturnAfter2ms, Block, Fault };
 
-// The slot of each thread's Havok memory block, and the block's allocator
-// pointers (Temp, Heap, Debug, Solver).
-constexpr uint32_t kGameHavokBlockSlot = 0x1BB6B08;
+// The block in each thread's Havok slot (game::kHavokBlockSlot) holds the
+// allocator pointers (Temp, Heap, Debug, Solver) at these offsets.
 constexpr uint32_t kHavokAllocatorOffsets[] = {0x28, 0x2C, 0x30, 0x34};
 
 // A Havok allocator of the game: its statistics function (virtual function 8,

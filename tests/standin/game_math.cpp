@@ -9,11 +9,11 @@ extern "C" const char GameBoxPlanesTestBegin[], GameBoxPlanesTestEnd[];
 namespace standin {
 
 void PlaceGameMath() {
-  PlaceInGame(kGameMatrixMultiply, GameMatrixMultiplyBegin,
+  PlaceInGame(game::kMatrixMultiply, GameMatrixMultiplyBegin,
               static_cast<size_t>(GameMatrixMultiplyEnd - GameMatrixMultiplyBegin));
-  PlaceInGame(kGameTransformMultiply, GameTransformMultiplyBegin,
+  PlaceInGame(game::kTransformMultiply, GameTransformMultiplyBegin,
               static_cast<size_t>(GameTransformMultiplyEnd - GameTransformMultiplyBegin));
-  PlaceInGame(kGameBoxPlanesTest, GameBoxPlanesTestBegin,
+  PlaceInGame(game::kBoxPlanesTest, GameBoxPlanesTestBegin,
               static_cast<size_t>(GameBoxPlanesTestEnd - GameBoxPlanesTestBegin));
 }
 

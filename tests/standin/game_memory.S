@@ -9,17 +9,9 @@
     .intel_syntax noprefix
     .text
 
-// Addresses as in game_memory.h.
-#define GAME_SPIN_LOCK_ENTER 0x401710
-#define GAME_SPIN_LOCK_LEAVE 0x401760
-#define GAME_TABLE_ENTRY 0x4885e0
-#define WAIT_FOR_SINGLE_OBJECT_SLOT 0x1bf0000
-#define HAVOK_ARENA_NEXT 0x1bf0010
-#define HAVOK_GAME_ALLOCATIONS 0x1bf0014
-#define HAVOK_GAME_FREES 0x1bf0018
-#define EMPTY_OBJECT_CONSTRUCTIONS 0x1bf0020
-#define EMPTY_OBJECT_DESTROYED 0x1bf0024
-#define HAVOK_GAME_LAST_FREE 0x1bf0030
+#include "memory/memory_addresses.h"
+#include "standin/standin_places.h"
+
 // The thread id in the thread's information block.
 #define TEB_THREAD_ID 0x24
 
@@ -90,9 +82,9 @@ END_ROUTINE GameTableEntry
 // uint32_t release(uint32_t begin, uint32_t end) on an object holding its
 // table at offset 0x20: calls the first virtual function, with 1, of every
 // table entry from begin to end. Compiled without a frame pointer: in the
-// loop at 0x55e050 ESI is the object, EDI the index and EBP the end. From
-// 0x55e075 on it stores EBP at offset 0x24 of the object in ESI and returns
-// the index.
+// loop at kReleaseLoopJump ESI is the object, EDI the index and EBP the
+// end. From kReleaseLoopContinue on it stores EBP at offset 0x24 of the
+// object in ESI and returns the index.
 ROUTINE GameReleaseRange
     push ebx
     push ebp
@@ -103,10 +95,10 @@ ROUTINE GameReleaseRange
     mov ebp, [esp + 24]
     cmp edi, ebp
     jae 3f
-    .org _GameReleaseRangeBegin + 0x20, 0x90
+    .org _GameReleaseRangeBegin + (kReleaseLoopJump - kGameReleaseRange), 0x90
 1:  mov ecx, [esi + 0x20]
     push edi
-    mov eax, GAME_TABLE_ENTRY
+    mov eax, kTableEntry
     call eax
     test eax, eax
     je 2f
@@ -117,7 +109,7 @@ ROUTINE GameReleaseRange
 2:  inc edi
     cmp edi, ebp
     jb 1b
-    .org _GameReleaseRangeBegin + 0x45, 0x90
+    .org _GameReleaseRangeBegin + (kReleaseLoopContinue - kGameReleaseRange), 0x90
 3:  mov [esi + 0x24], ebp
     mov eax, edi
     pop edi
@@ -179,19 +171,20 @@ ROUTINE GameFormHeapAllocate
     ret 12
 END_ROUTINE GameFormHeapAllocate
 
-// cdecl void reserve(uint32_t value, uint32_t out[2]): at 0xa493d1 six bytes
-// push the space size 0x2000 and then EAX (the value); from 0xa493d7 on, not
-// needing EAX, it takes both from its stack into out = {space, value}.
+// cdecl void reserve(uint32_t value, uint32_t out[2]): at
+// kFormHeapLargerSpaceJump six bytes push the space size 0x2000 and then EAX
+// (the value); from kFormHeapLargerSpaceContinue on, not needing EAX, it
+// takes both from its stack into out = {space, value}.
 ROUTINE GameFormHeapReserve
     push ebp
     mov ebp, esp
     push esi
     mov esi, [ebp + 12]
     mov eax, [ebp + 8]
-    .org _GameFormHeapReserveBegin + 0x11, 0x90
+    .org _GameFormHeapReserveBegin + (kFormHeapLargerSpaceJump - kGameFormHeapReserve), 0x90
     push 0x2000
     push eax
-    .org _GameFormHeapReserveBegin + 0x17, 0x90
+    .org _GameFormHeapReserveBegin + (kFormHeapLargerSpaceContinue - kGameFormHeapReserve), 0x90
     pop ecx
     pop edx
     mov [esi], edx
@@ -205,7 +198,7 @@ END_ROUTINE GameFormHeapReserve
 // the 16 bytes before the constructor.
 ROUTINE GameEmptyObjectDestroy
     mov dword ptr [ecx], 0
-    mov [EMPTY_OBJECT_DESTROYED], ecx
+    mov [kEmptyObjectDestroyed], ecx
     ret
 END_ROUTINE GameEmptyObjectDestroy
 
@@ -215,7 +208,7 @@ ROUTINE GameEmptyObjectConstruct
     mov ebp, esp
     mov eax, [ebp + 8]
     mov [ecx], eax
-    lock inc dword ptr [EMPTY_OBJECT_CONSTRUCTIONS]
+    lock inc dword ptr [kEmptyObjectConstructions]
     mov eax, ecx
     pop ebp
     ret 4
@@ -228,7 +221,7 @@ ROUTINE GameEventWait
     mov ebp, esp
     push -1
     push dword ptr [ecx + 0x30]
-    mov eax, [WAIT_FOR_SINGLE_OBJECT_SLOT]
+    mov eax, [kWaitForSingleObjectSlot]
     call eax
     pop ebp
     ret
@@ -244,14 +237,14 @@ ROUTINE GameTrackedCall
     mov esi, ecx
     mov ecx, [esi + 4]
     push 0
-    mov eax, GAME_SPIN_LOCK_ENTER
+    mov eax, kSpinLockEnter
     call eax
     mov ecx, esi
     mov eax, [esi]
     call dword ptr [eax]
     mov ebx, eax
     mov ecx, [esi + 4]
-    mov eax, GAME_SPIN_LOCK_LEAVE
+    mov eax, kGameSpinLockLeave
     call eax
     mov eax, ebx
     pop ebx
@@ -274,13 +267,13 @@ ROUTINE GameResourceRelease
     test ecx, ecx
     jz 1f
     push 0
-    mov eax, GAME_SPIN_LOCK_ENTER
+    mov eax, kSpinLockEnter
     call eax
 1:  lock inc dword ptr [esi + 0x14]
     mov ecx, [esi + 0x18]
     test ecx, ecx
     jz 2f
-    mov eax, GAME_SPIN_LOCK_LEAVE
+    mov eax, kGameSpinLockLeave
     call eax
 2:  pop esi
     pop ebp
@@ -329,8 +322,8 @@ ROUTINE GameHavokAllocate
     mov eax, [ebp + 8]
     add eax, 15
     and eax, -16
-    lock xadd [HAVOK_ARENA_NEXT], eax
-    lock inc dword ptr [HAVOK_GAME_ALLOCATIONS]
+    lock xadd [kHavokArenaNext], eax
+    lock inc dword ptr [kHavokGameAllocations]
     pop ebp
     ret 4
 END_ROUTINE GameHavokAllocate
@@ -340,12 +333,12 @@ END_ROUTINE GameHavokAllocate
 ROUTINE GameHavokFree
     push ebp
     mov ebp, esp
-    mov [HAVOK_GAME_LAST_FREE], ecx
+    mov [kHavokGameLastFree], ecx
     mov eax, [ebp + 8]
-    mov [HAVOK_GAME_LAST_FREE + 4], eax
+    mov [kHavokGameLastFree + 4], eax
     mov eax, [ebp + 12]
-    mov [HAVOK_GAME_LAST_FREE + 8], eax
-    lock inc dword ptr [HAVOK_GAME_FREES]
+    mov [kHavokGameLastFree + 8], eax
+    lock inc dword ptr [kHavokGameFrees]
     pop ebp
     ret 8
 END_ROUTINE GameHavokFree

@@ -1,8 +1,12 @@
-// The stand-in game routine whose instruction at 0x6f4099 (it is copied to
-// 0x6f4080) loads ECX from the game global 0x1bc0294. Before that load it
+// The stand-in game routine whose instruction at kInsertedSleepJump (it is
+// copied to kGameSleepRoutine) loads ECX from the game global
+// kInsertedSleepEcxSource. Before that load it
 // puts known values in EBX, ESI and EDI and sets the carry flag; after it,
 // it reports which of them, and the stack pointer, are still intact.
 // int __cdecl (int x); position-independent between Begin and End.
+#include "standin/standin_places.h"
+#include "textures/texture_addresses.h"
+
     .intel_syntax noprefix
     .text
     .globl _GameSleepRoutineBegin, _GameSleepRoutineEnd
@@ -16,8 +20,8 @@ _GameSleepRoutineBegin:
     lea ebx, [esi + 1]
     lea edi, [esi + 2]
     stc
-    .org _GameSleepRoutineBegin + 0x19, 0x90
-    mov ecx, dword ptr ds:[0x1bc0294]
+    .org _GameSleepRoutineBegin + (kInsertedSleepJump - kGameSleepRoutine), 0x90
+    mov ecx, dword ptr ds:[kInsertedSleepEcxSource]
     mov eax, 0
     adc eax, 0
     shl eax, 12

@@ -71,6 +71,21 @@ void PlaceInGame(uint32_t address, const void* bytes, size_t size) {
   FlushInstructionCache(GetCurrentProcess(), reinterpret_cast<void*>(static_cast<uintptr_t>(address)), size);
 }
 
+uintptr_t JumpTarget(uintptr_t address) {
+  int32_t displacement;
+  std::memcpy(&displacement, reinterpret_cast<const void*>(address + 1), sizeof displacement);
+  return address + 5 + static_cast<uintptr_t>(displacement);
+}
+
+bool JumpsIntoPlugin(uintptr_t address, HMODULE plugin) {
+  const auto base = reinterpret_cast<uintptr_t>(plugin);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(
+      base + static_cast<uintptr_t>(reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew));
+  const uintptr_t to = JumpTarget(address);
+  return *reinterpret_cast<const uint8_t*>(address) == 0xE9 && to >= base &&
+         to < base + nt->OptionalHeader.SizeOfImage;
+}
+
 Host::Host() {
   record_.skseVersion = 0x01070300;
   record_.runtimeVersion = kRuntime1_9_32;

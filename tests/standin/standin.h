@@ -51,6 +51,10 @@ std::string WithoutTime(const std::string& line);
 
 // Copies machine code or data into the game area at `address`.
 void PlaceInGame(uint32_t address, const void* bytes, size_t size);
+// Where the relative jump (E9 rel32) at `address` leads; whether there is
+// such a jump and it leads into `plugin`'s image.
+uintptr_t JumpTarget(uintptr_t address);
+bool JumpsIntoPlugin(uintptr_t address, HMODULE plugin);
 template <typename T>
 T& GameGlobal(uint32_t address) {
   return *reinterpret_cast<T*>(static_cast<uintptr_t>(address));

@@ -52,17 +52,6 @@ std::vector<std::string> LogWithoutTimes() {
   return lines;
 }
 
-bool JumpsIntoModule(uintptr_t address, HMODULE module) {
-  int32_t displacement;
-  std::memcpy(&displacement, reinterpret_cast<const void*>(address + 1), 4);
-  const uintptr_t target = address + 5 + static_cast<uintptr_t>(displacement);
-  auto base = reinterpret_cast<uintptr_t>(module);
-  auto nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(
-      base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
-  return *reinterpret_cast<const uint8_t*>(address) == 0xE9 && target >= base &&
-         target < base + nt->OptionalHeader.SizeOfImage;
-}
-
 // What a call gave: result, description and bytes (lockable levels, or level
 // 0 as drawn for the default pool).
 struct Made {
@@ -151,7 +140,7 @@ class TextureHooks : public ::testing::Test {
     ASSERT_NE(D3dxCreate(), nullptr);
     ASSERT_NE(D3dxCreateEx(), nullptr);
     standin::PlaceGameSleepRoutine();
-    standin::GameGlobal<int>(standin::kGameSleepValue) = 1000;
+    standin::GameGlobal<int>(game::kInsertedSleepEcxSource) = 1000;
     plain_ = BytesAt(reinterpret_cast<const void*>(D3dxCreate()));
     ex_ = BytesAt(reinterpret_cast<const void*>(D3dxCreateEx()));
   }
@@ -172,7 +161,7 @@ TEST_F(TextureHooks, LoadRedirectsBothFunctionsInsertsTheSleepAndDetachRestoresD
   ASSERT_TRUE(Load());
   EXPECT_EQ(BytesAt(reinterpret_cast<const void*>(D3dxCreate()))[0], 0xE9);
   EXPECT_EQ(BytesAt(reinterpret_cast<const void*>(D3dxCreateEx()))[0], 0xE9);
-  EXPECT_TRUE(JumpsIntoModule(standin::kGameSleepLoad, host_.module()));
+  EXPECT_TRUE(standin::JumpsIntoPlugin(game::kInsertedSleepJump, host_.module()));
   const std::vector<std::string> log = LogWithoutTimes();
   ASSERT_GE(log.size(), 3u);
   EXPECT_EQ(std::vector<std::string>(log.end() - 3, log.end()),
@@ -181,14 +170,14 @@ TEST_F(TextureHooks, LoadRedirectsBothFunctionsInsertsTheSleepAndDetachRestoresD
                                       "INFO: SKSEPlugin_Load"}));
   host_.Unload();
   EXPECT_TRUE(D3dxAsBefore());
-  EXPECT_EQ(*reinterpret_cast<const uint8_t*>(standin::kGameSleepLoad), 0xE9);
+  EXPECT_EQ(*reinterpret_cast<const uint8_t*>(game::kInsertedSleepJump), 0xE9);
 }
 
 TEST_F(TextureHooks, FasterLoadingOffLeavesD3DXButStillInsertsTheSleep) {
   standin::WriteSettings("[Optimize]\r\nFasterLoading=0\r\n");
   ASSERT_TRUE(Load());
   EXPECT_TRUE(D3dxAsBefore());
-  EXPECT_TRUE(JumpsIntoModule(standin::kGameSleepLoad, host_.module()));
+  EXPECT_TRUE(standin::JumpsIntoPlugin(game::kInsertedSleepJump, host_.module()));
   for (const std::string& line : LogWithoutTimes())
     EXPECT_EQ(line.find("Hooked D3DX"), std::string::npos) << line;
 }
@@ -197,7 +186,7 @@ TEST_F(TextureHooks, InsertedSleepWaitsAndKeepsTheGameRoutineWhole) {
   auto routine = reinterpret_cast<int(__cdecl*)(int)>(standin::kGameSleepRoutine);
   ASSERT_EQ(routine(5), 1000 + standin::kGameSleepIntact);
   ASSERT_TRUE(Load());
-  standin::GameGlobal<int>(standin::kGameSleepValue) = 2000;
+  standin::GameGlobal<int>(game::kInsertedSleepEcxSource) = 2000;
   LARGE_INTEGER frequency, start, end;
   QueryPerformanceFrequency(&frequency);
   QueryPerformanceCounter(&start);

@@ -41,28 +41,42 @@ struct Options {
   std::vector<std::string> paths;
 };
 
+// The options: a switch sets its flag, a numbered option reads the next
+// argument into its field.
+struct Option {
+  const char* name;
+  bool Options::*flag;
+  bool DdsCall::*callFlag;
+  uint32_t DdsCall::*number;
+};
+const Option kOptions[] = {
+    {"--json", &Options::json, nullptr, nullptr},       {"--ex", nullptr, &DdsCall::ex, nullptr},
+    {"--palette", nullptr, &DdsCall::palette, nullptr}, {"--pool", nullptr, nullptr, &DdsCall::pool},
+    {"--usage", nullptr, nullptr, &DdsCall::usage},     {"--width", nullptr, nullptr, &DdsCall::width},
+    {"--height", nullptr, nullptr, &DdsCall::height},   {"--levels", nullptr, nullptr, &DdsCall::mipLevels},
+    {"--format", nullptr, nullptr, &DdsCall::format},
+};
+
+const Option* FindOption(const char* arg) {
+  for (const Option& option : kOptions) {
+    if (std::strcmp(arg, option.name) == 0) return &option;
+  }
+  return nullptr;
+}
+
 bool ParseArguments(int argc, char** argv, Options* options) {
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
-    uint32_t* number = nullptr;
-    if (std::strcmp(arg, "--json") == 0) {
-      options->json = true;
-    } else if (std::strcmp(arg, "--ex") == 0) {
-      options->call.ex = true;
-    } else if (std::strcmp(arg, "--palette") == 0) {
-      options->call.palette = true;
-    } else if (std::strcmp(arg, "--pool") == 0) {
-      number = &options->call.pool;
-    } else if (std::strcmp(arg, "--usage") == 0) {
-      number = &options->call.usage;
-    } else if (std::strcmp(arg, "--width") == 0) {
-      number = &options->call.width;
-    } else if (std::strcmp(arg, "--height") == 0) {
-      number = &options->call.height;
-    } else if (std::strcmp(arg, "--levels") == 0) {
-      number = &options->call.mipLevels;
-    } else if (std::strcmp(arg, "--format") == 0) {
-      number = &options->call.format;
+    const Option* option = FindOption(arg);
+    if (option != nullptr && option->number != nullptr) {
+      if (++i >= argc || !ParseNumber(argv[i], &(options->call.*option->number))) {
+        std::fprintf(stderr, "quelbrand-ddscheck: %s needs a number\n", arg);
+        return false;
+      }
+    } else if (option != nullptr && option->flag != nullptr) {
+      options->*option->flag = true;
+    } else if (option != nullptr) {
+      options->call.*option->callFlag = true;
     } else if (std::strcmp(arg, "--") == 0) {
       for (++i; i < argc; ++i) options->paths.push_back(argv[i]);
     } else if (arg[0] == '-' && arg[1] != '\0') {
@@ -70,10 +84,6 @@ bool ParseArguments(int argc, char** argv, Options* options) {
       return false;
     } else {
       options->paths.push_back(arg);
-    }
-    if (number != nullptr && (++i >= argc || !ParseNumber(argv[i], number))) {
-      std::fprintf(stderr, "quelbrand-ddscheck: %s needs a number\n", arg);
-      return false;
     }
   }
   return !options->paths.empty();

@@ -1,4 +1,4 @@
-#include "plugin/settings.h"
+#include "base/settings.h"
 
 #include <shlwapi.h>
 #include <windows.h>

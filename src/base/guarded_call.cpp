@@ -1,4 +1,4 @@
-#include "plugin/guarded_call.h"
+#include "base/guarded_call.h"
 
 bool GuardRecovers(const EXCEPTION_RECORD* record) {
   const DWORD code = record->ExceptionCode;

@@ -1,4 +1,4 @@
-#include "plugin/jump.h"
+#include "base/jump.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -6,10 +6,12 @@
 #include <cstring>
 
 #include "standin/standin.h"
+#include "textures/texture_addresses.h"
 
 namespace {
 
-constexpr uint32_t kJumpAt = 0x6f4099;  // an address inside the game's code
+// An address inside the game's code.
+constexpr uint32_t kJumpAt = game::kInsertedSleepJump;
 
 extern "C" int __cdecl StubReturning42() { return 42; }
 

@@ -1,8 +1,8 @@
-#include "plugin/jump.h"
+#include "base/jump.h"
 
 #include <windows.h>
 
-#include "plugin/log.h"
+#include "base/log.h"
 
 namespace {
 
