@@ -7,9 +7,10 @@
 // returns when all bytes are written.
 
 // A copy is split from this many bytes up, contiguous ones into pieces of
-// kCopyPieceBytes (the last one shorter). Below it one thread measured
-// faster than two (texture_bench copies).
-constexpr uint32_t kParallelCopyThreshold = 0x800000;
+// kCopyPieceBytes (the last one shorter). Two threads measured faster from
+// 256 KiB up where copies are slow (texture_bench copies under emulation),
+// but slower at 256-512 KiB natively, where waking a helper costs as much.
+constexpr uint32_t kParallelCopyThreshold = 0x100000;
 constexpr uint32_t kCopyPieceBytes = 0x10000;
 // A row loop is split from this many rows up (row copies only from
 // kParallelCopyThreshold bytes).

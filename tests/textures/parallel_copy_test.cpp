@@ -71,11 +71,12 @@ TEST(ParallelFor, SharesTheWorkWithAHelper) {
 }
 
 TEST(SplitCopies, GiveTheSameBytesBelowAndAboveTheThresholds) {
-  EXPECT_EQ(CopyLevelPieces(0x7FFFFF), 0u);
-  EXPECT_EQ(CopyLevelPieces(0x800000), 128u);
-  EXPECT_EQ(CopyLevelPieces(0x800001), 129u);
+  constexpr uint32_t split = kParallelCopyThreshold;
+  EXPECT_EQ(CopyLevelPieces(split - 1), 0u);
+  EXPECT_EQ(CopyLevelPieces(split), split / kCopyPieceBytes);
+  EXPECT_EQ(CopyLevelPieces(split + 1), split / kCopyPieceBytes + 1);
   EXPECT_EQ(CopyLevelPieces(0xFFFFFFFFu), 65536u);
-  for (uint32_t count : {0x7FFFFFu, 0x800000u, 0x800001u}) {
+  for (uint32_t count : {split - 1, split, split + 1}) {
     const std::vector<uint8_t> bytes = PatternBytes(count, count);
     GuardedBuffer source(count), destination(count + 3);
     std::memcpy(source.data(), bytes.data(), count);
