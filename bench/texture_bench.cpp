@@ -267,6 +267,7 @@ void TimeCopies() {
 // "texture_bench copies" times the byte copies alone; "texture_bench FORMAT
 // [SIZE]" the textures of one format (and size) alone.
 int main(int argc, char** argv) {
+  ExpandRgbRow = SelectExpandRgbRow(CpuFeatures.leaf1Ecx);
   if (argc > 1 && std::strcmp(argv[1], "copies") == 0) {
     TimeCopies();
     return 0;
@@ -281,7 +282,6 @@ int main(int argc, char** argv) {
   }
   // The replacement's fallbacks reach D3DX unhooked.
   CreateTextureFromFileInMemoryExSite = reinterpret_cast<PatchSite>(d3dx);
-  ExpandRgbRow = SelectExpandRgbRow(CpuFeatures.leaf1Ecx);
   std::printf(
       "texture_bench: %u threads, ExpandRgbRow %s; median ms per texture of %d interleaved rounds\n\n",
       ParallelThreadLimit(), ExpandRgbRow == ExpandRgbRowSsse3 ? "SSSE3" : "SSE2", kRounds);
