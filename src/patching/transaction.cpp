@@ -113,6 +113,17 @@ void ResumeThreads() {
 
 void Release() { InterlockedExchange(&ownerThread, 0); }
 
+// SuspendThread only asks a thread running on another processor to stop;
+// asking for its context waits until it has. Without this, the thread could
+// still run while the commit rewrites the code under it. A handle without
+// context access keeps the asynchronous suspension, as before.
+void WaitUntilStopped(HANDLE thread) {
+  CONTEXT context;
+  std::memset(&context, 0, sizeof context);
+  context.ContextFlags = CONTEXT_CONTROL;
+  GetThreadContext(thread, &context);
+}
+
 // Moves a suspended thread that stopped in code being rewritten to the place
 // where the same instruction now lives.
 void RepairThread(HANDLE thread) {
@@ -167,6 +178,7 @@ LONG PatchUpdateThread(HANDLE thread) {
     delete record;
   }
   if (error != NO_ERROR) return Fail(error, nullptr);
+  WaitUntilStopped(thread);
   record->thread = thread;
   record->next = threads;
   threads = record;
