@@ -113,24 +113,27 @@ void ResumeThreads() {
 
 void Release() { InterlockedExchange(&ownerThread, 0); }
 
+// The thread's instruction pointer and the other control registers.
+bool ControlContext(HANDLE thread, CONTEXT* context) {
+  std::memset(context, 0, sizeof *context);
+  context->ContextFlags = CONTEXT_CONTROL;
+  return GetThreadContext(thread, context) != FALSE;
+}
+
 // SuspendThread only asks a thread running on another processor to stop;
 // asking for its context waits until it has. Without this, the thread could
 // still run while the commit rewrites the code under it. A handle without
 // context access keeps the asynchronous suspension, as before.
 void WaitUntilStopped(HANDLE thread) {
   CONTEXT context;
-  std::memset(&context, 0, sizeof context);
-  context.ContextFlags = CONTEXT_CONTROL;
-  GetThreadContext(thread, &context);
+  ControlContext(thread, &context);
 }
 
 // Moves a suspended thread that stopped in code being rewritten to the place
 // where the same instruction now lives.
 void RepairThread(HANDLE thread) {
   CONTEXT context;
-  std::memset(&context, 0, sizeof context);
-  context.ContextFlags = CONTEXT_CONTROL;
-  if (!GetThreadContext(thread, &context)) return;
+  if (!ControlContext(thread, &context)) return;
   uintptr_t ip = context.Eip;
   for (PatchOperation* op = operations; op != nullptr; op = op->next) {
     Trampoline* t = op->trampoline;

@@ -34,6 +34,47 @@ HRESULT HandOver(IDirect3DTexture9* made, IDirect3DTexture9** texture) {
   return S_OK;
 }
 
+// The texture a load writes into: `made` itself, or for the default pool a
+// new system-memory texture of the same size and format (sent on with
+// SendStaged).
+HRESULT WritableFor(IDirect3DDevice9* device, IDirect3DTexture9* made, D3DPOOL pool, uint32_t width,
+                    uint32_t height, D3DFORMAT format, ComRef<IDirect3DTexture9>& staging,
+                    IDirect3DTexture9** written) {
+  *written = made;
+  if (pool != D3DPOOL_DEFAULT) return S_OK;
+  const HRESULT hr =
+      device->CreateTexture(width, height, 0, 0, format, D3DPOOL_SYSTEMMEM, staging.out(), nullptr);
+  if (SUCCEEDED(hr)) *written = staging.get();
+  return hr;
+}
+
+HRESULT SendStaged(IDirect3DDevice9* device, IDirect3DTexture9* staging, IDirect3DTexture9* made) {
+  return staging == nullptr ? S_OK : device->UpdateTexture(staging, made);
+}
+
+// Fills the first `levels` levels of `written` from a chain stored in
+// `sourceFormat`, one locked level at a time: put(locked, source, size,
+// width) fills one level and returns false when the lock does not fit it.
+template <typename Put>
+bool FillLevels(IDirect3DTexture9* written, uint32_t width, uint32_t height, uint32_t sourceFormat,
+                uint32_t levels, const uint8_t* source, uint32_t available, Put put) {
+  for (uint32_t level = 0; level < levels; ++level) {
+    const uint32_t levelWidth = LevelExtent(width, level);
+    SurfaceSize size;
+    if (!SurfaceInfo(levelWidth, LevelExtent(height, level), sourceFormat, &size) || size.bytes > available) {
+      return false;
+    }
+    D3DLOCKED_RECT locked;
+    if (FAILED(written->LockRect(level, &locked, nullptr, 0))) return false;
+    const bool filled = put(locked, source, size, levelWidth);
+    written->UnlockRect(level);
+    if (!filled) return false;
+    source += size.bytes;
+    available -= size.bytes;
+  }
+  return true;
+}
+
 }  // namespace
 
 HRESULT LoadAllLevels(IDirect3DDevice9* device, const DdsHeader& header, const uint8_t* pixels,
@@ -64,33 +105,18 @@ HRESULT LoadAllLevels(IDirect3DDevice9* device, const DdsHeader& header, const u
   if (made->GetLevelCount() != levels) return E_FAIL;
 
   ComRef<IDirect3DTexture9> staging;
-  IDirect3DTexture9* written = made.get();
-  if (pool == D3DPOOL_DEFAULT) {
-    hr = device->CreateTexture(width, height, 0, 0, static_cast<D3DFORMAT>(format), D3DPOOL_SYSTEMMEM,
-                               staging.out(), nullptr);
-    if (FAILED(hr)) return hr;
-    written = staging.get();
-  }
-
-  const uint8_t* source = pixels;
-  uint32_t remaining = pixelBytes;
-  for (uint32_t level = 0; level < levels; ++level) {
-    SurfaceSize size;
-    if (!SurfaceInfo(LevelExtent(width, level), LevelExtent(height, level), format, &size)) return E_FAIL;
-    if (size.bytes > remaining) return E_FAIL;
-    D3DLOCKED_RECT locked;
-    if (FAILED(written->LockRect(level, &locked, nullptr, 0))) return E_FAIL;
-    const bool copied = CopyIntoLocked(locked, source, size);
-    written->UnlockRect(level);
-    if (!copied) return E_FAIL;
-    source += size.bytes;
-    remaining -= size.bytes;
-  }
-
-  if (pool == D3DPOOL_DEFAULT) {
-    hr = device->UpdateTexture(staging.get(), made.get());
-    if (FAILED(hr)) return hr;
-  }
+  IDirect3DTexture9* written;
+  hr =
+      WritableFor(device, made.get(), pool, width, height, static_cast<D3DFORMAT>(format), staging, &written);
+  if (FAILED(hr)) return hr;
+  const bool filled =
+      FillLevels(written, width, height, format, levels, pixels, pixelBytes,
+                 [](const D3DLOCKED_RECT& locked, const uint8_t* source, const SurfaceSize& size, uint32_t) {
+                   return CopyIntoLocked(locked, source, size);
+                 });
+  if (!filled) return E_FAIL;
+  hr = SendStaged(device, staging.get(), made.get());
+  if (FAILED(hr)) return hr;
   return HandOver(made.get(), texture);
 }
 
@@ -113,36 +139,23 @@ HRESULT LoadRgb24Expanded(IDirect3DDevice9* device, const DdsHeader& header, con
   if (FAILED(hr)) return hr;
   if (chain && made->GetLevelCount() != levels) return kExpandFailed;
   ComRef<IDirect3DTexture9> staging;
-  IDirect3DTexture9* written = made.get();
-  if (pool == D3DPOOL_DEFAULT) {
-    hr = device->CreateTexture(width, height, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_SYSTEMMEM, staging.out(),
-                               nullptr);
-    if (FAILED(hr)) return hr;
-    written = staging.get();
-  }
-
-  const uint8_t* source = pixels;
-  for (uint32_t level = 0; level < levels; ++level) {
-    const uint32_t levelWidth = LevelExtent(width, level);
-    SurfaceSize size;
-    SurfaceInfo(levelWidth, LevelExtent(height, level), kFormatR8G8B8, &size);
-    D3DLOCKED_RECT locked;
-    if (FAILED(written->LockRect(level, &locked, nullptr, 0))) return kExpandFailed;
-    const bool fits = locked.pBits != nullptr && locked.Pitch >= 0 &&
-                      static_cast<uint64_t>(locked.Pitch) >= 4 * static_cast<uint64_t>(levelWidth);
-    if (fits) {
-      ExpandRows(locked.pBits, static_cast<uint32_t>(locked.Pitch), source, size.rowBytes, size.rows,
-                 levelWidth);
-    }
-    written->UnlockRect(level);
-    if (!fits) return kExpandFailed;
-    source += size.bytes;
-  }
-
-  if (pool == D3DPOOL_DEFAULT) {
-    hr = device->UpdateTexture(staging.get(), made.get());
-    if (FAILED(hr)) return hr;
-  }
+  IDirect3DTexture9* written;
+  hr = WritableFor(device, made.get(), pool, width, height, D3DFMT_A8R8G8B8, staging, &written);
+  if (FAILED(hr)) return hr;
+  const bool filled = FillLevels(
+      written, width, height, kFormatR8G8B8, levels, pixels, pixelBytes,
+      [](const D3DLOCKED_RECT& locked, const uint8_t* source, const SurfaceSize& size, uint32_t levelWidth) {
+        const bool fits = locked.pBits != nullptr && locked.Pitch >= 0 &&
+                          static_cast<uint64_t>(locked.Pitch) >= 4 * static_cast<uint64_t>(levelWidth);
+        if (fits) {
+          ExpandRows(locked.pBits, static_cast<uint32_t>(locked.Pitch), source, size.rowBytes, size.rows,
+                     levelWidth);
+        }
+        return fits;
+      });
+  if (!filled) return kExpandFailed;
+  hr = SendStaged(device, staging.get(), made.get());
+  if (FAILED(hr)) return hr;
   if (!chain) made->GenerateMipSubLevels();
   return HandOver(made.get(), texture);
 }

@@ -2,10 +2,9 @@
 // which of them shut-down puts back; the installer's log line.
 
 #include <algorithm>
-#include <array>
-#include <cstring>
 
 #include "memory_support.h"
+#include "standin/changed_places.h"
 
 namespace {
 
@@ -36,17 +35,10 @@ const Place kPlaces[] = {
     {game::kHavokResourceRelease, "r", "r", "r"},
 };
 
-using Bytes = std::array<uint8_t, 5>;
-Bytes BytesAt(uint32_t address) {
-  Bytes bytes;
-  std::memcpy(bytes.data(), reinterpret_cast<const void*>(static_cast<uintptr_t>(address)), bytes.size());
-  return bytes;
-}
-
 void CheckPlaces(const char* settings, const char* Place::*column) {
   Host host;
   PlaceGameMemory();
-  std::vector<Bytes> before;
+  std::vector<PlaceBytes> before;
   for (const Place& place : kPlaces) before.push_back(BytesAt(place.address));
   ASSERT_NO_FATAL_FAILURE(StartGame(host, settings));
   for (const Place& place : kPlaces) {
