@@ -13,11 +13,17 @@ constexpr SIZE_T kReporterStack = 256 * 1024;
 // Below this much stack the crashing thread hands the report over.
 constexpr uintptr_t kOwnStackNeeded = 128 * 1024;
 constexpr DWORD kPollMs = 20;
+// How long load waits for the new reporter thread to reach its own code.
+constexpr DWORD kStartLimitMs = 10000;
 
 // Who runs the steps: the state word holds the runner and the next step.
 enum Runner : uint32_t { CrashingThread = 1, Reporter = 2, Done = 3 };
 
 HANDLE reporterThread;
+// Set once the reporter runs its own code: before that it may still be in
+// the loader's thread start-up, holding the loader or heap lock, and must
+// not be ended.
+HANDLE startedEvent;
 HANDLE crashEvent;
 HANDLE doneEvent;
 CrashJob* job;
@@ -81,6 +87,7 @@ bool WatchSteps(Runner self, uint32_t& overrun) {
 }
 
 DWORD WINAPI ReporterMain(void*) {
+  SetEvent(startedEvent);
   WaitForSingleObject(crashEvent, INFINITE);
   if (RunnerOf(progress.load()) == Reporter) {
     RunSteps(Reporter);
@@ -101,15 +108,22 @@ DWORD WINAPI ReporterMain(void*) {
 
 void StartCrashReporter() {
   if (reporterThread != nullptr) return;
+  startedEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   crashEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   doneEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (crashEvent == nullptr || doneEvent == nullptr) return;
+  if (startedEvent == nullptr || crashEvent == nullptr || doneEvent == nullptr) return;
   reporterThread = CreateThread(nullptr, kReporterStack, ReporterMain, nullptr, 0, nullptr);
+  if (reporterThread == nullptr) return;
+  if (WaitForSingleObject(startedEvent, kStartLimitMs) != WAIT_OBJECT_0)
+    LogLine(GetLog(), LogWarning, "Crash reporter thread did not start; crashes are reported without it");
 }
 
 void StopCrashReporter() {
-  // The reporter holds nothing while it waits for a crash.
+  // The reporter holds nothing while it waits for a crash. One that never
+  // reached its own code is left alone: ending it could leave a loader lock
+  // held (and under Wine kills the process).
   if (reporterThread == nullptr || progress.load() != 0) return;
+  if (WaitForSingleObject(startedEvent, 0) != WAIT_OBJECT_0) return;
   TerminateThread(reporterThread, 0);
   CloseHandle(reporterThread);
   reporterThread = nullptr;
@@ -117,7 +131,7 @@ void StopCrashReporter() {
 
 LONG RunCrashReport(CrashJob& crashJob) {
   job = &crashJob;
-  const bool reporterReady = reporterThread != nullptr;
+  const bool reporterReady = reporterThread != nullptr && WaitForSingleObject(startedEvent, 0) == WAIT_OBJECT_0;
   const bool handOver = reporterReady && StackLeft() < kOwnStackNeeded;
   progress.store(Progress(handOver ? Reporter : CrashingThread, 0));
   if (reporterReady) SetEvent(crashEvent);

@@ -167,6 +167,21 @@ TEST(Lifecycle, LoadWithoutAcceptedQueryStillInstalls) {
   for (uintptr_t address : kMathAddresses) EXPECT_EQ(BytesAt(address)[0], 0xE9) << std::hex << address;
 }
 
+// Unloading right after load ends the crash reporter thread; ending it before
+// it ran its own code killed the process now and then.
+TEST(Lifecycle, RepeatedLoadAndUnloadKeepsTheProcessAlive) {
+  standin::PlaceGameMath();
+  const std::vector<Bytes> math = MathBytes();
+  for (int round = 0; round < 200; ++round) {
+    Host host;
+    ASSERT_TRUE(host.LoadPlugin()) << round;
+    ASSERT_TRUE(host.Query()) << round;
+    ASSERT_TRUE(host.Load()) << round;
+    host.Unload();
+    ASSERT_EQ(MathBytes(), math) << round;
+  }
+}
+
 TEST(Lifecycle, ThreadReasonsChangeNothing) {
   standin::PlaceGameMath();
   Host host;
