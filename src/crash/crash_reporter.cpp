@@ -131,7 +131,8 @@ void StopCrashReporter() {
 
 LONG RunCrashReport(CrashJob& crashJob) {
   job = &crashJob;
-  const bool reporterReady = reporterThread != nullptr && WaitForSingleObject(startedEvent, 0) == WAIT_OBJECT_0;
+  const bool reporterReady =
+      reporterThread != nullptr && WaitForSingleObject(startedEvent, 0) == WAIT_OBJECT_0;
   const bool handOver = reporterReady && StackLeft() < kOwnStackNeeded;
   progress.store(Progress(handOver ? Reporter : CrashingThread, 0));
   if (reporterReady) SetEvent(crashEvent);
