@@ -8,6 +8,19 @@ namespace {
 
 constexpr uint8_t kJumpOpcode = 0xE9;
 constexpr size_t kJumpLength = 5;
+constexpr size_t kPageSize = 0x1000;
+
+struct PageSpan {
+  uint8_t* start;
+  size_t length;
+  DWORD oldProtection;
+};
+
+void RestoreProtection(const PageSpan* spans, size_t count) {
+  DWORD ignored;
+  for (size_t i = 0; i < count; ++i)
+    VirtualProtect(spans[i].start, spans[i].length, spans[i].oldProtection, &ignored);
+}
 
 }  // namespace
 
@@ -16,10 +29,17 @@ void WriteRelJump(uint32_t address, const void* stub) {
   const int32_t displacement = static_cast<int32_t>(reinterpret_cast<uintptr_t>(stub) -
                                                     (reinterpret_cast<uintptr_t>(at) + kJumpLength));
   // All five bytes are made writable first, so that a refusal leaves the
-  // game's code whole instead of half-rewritten.
-  DWORD oldProtection = 0;
-  if (!VirtualProtect(at, kJumpLength, PAGE_EXECUTE_READWRITE, &oldProtection)) {
+  // game's code whole instead of half-rewritten. They may straddle two
+  // pages: each gets its own protection back.
+  const size_t first = kPageSize - (address & (kPageSize - 1));
+  PageSpan spans[2] = {{at, first < kJumpLength ? first : kJumpLength, 0},
+                       {at + first, kJumpLength - first, 0}};
+  const size_t count = first < kJumpLength ? 2 : 1;
+  for (size_t i = 0; i < count; ++i) {
+    if (VirtualProtect(spans[i].start, spans[i].length, PAGE_EXECUTE_READWRITE, &spans[i].oldProtection))
+      continue;
     LogLine(GetLog(), LogError, "cannot write jump at %08X (error %lu)", address, GetLastError());
+    RestoreProtection(spans, i);
     return;
   }
   // Jumps are written while the host loads plug-ins, before the game's own
@@ -32,6 +52,6 @@ void WriteRelJump(uint32_t address, const void* stub) {
     bytes[1 + i] = static_cast<uint8_t>(static_cast<uint32_t>(displacement) >> (8 * i));
   }
   bytes[0] = kJumpOpcode;
-  VirtualProtect(at, kJumpLength, oldProtection, &oldProtection);
+  RestoreProtection(spans, count);
   FlushInstructionCache(GetCurrentProcess(), at, kJumpLength);
 }

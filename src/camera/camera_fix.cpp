@@ -11,9 +11,11 @@ namespace {
 
 // A node tree deeper or larger than this is taken as damaged rather than
 // walked until the game thread's stack runs out, or for ever (a node listed
-// twice among its children doubles the work at every level).
+// twice among its children doubles the work at every level). The steps are
+// the nodes visited and the child entries read: a damaged count can list
+// 65,535 children under every node.
 constexpr int kMaxNodeDepth = 512;
-constexpr int kMaxNodeVisits = 16384;
+constexpr int kMaxWalkSteps = 65536;
 
 using IsNodeFunction = GameThisCall<uint32_t, const void*>;
 using FindByNameFunction = GameThisCall<const void*, const void*, const void*>;
@@ -21,9 +23,9 @@ using NameTestFunction = GameFastCall<uint32_t, const void*, const void*>;
 
 bool IsNode(const void* object) { return GameVirtual<IsNodeFunction>(object, kSlotIsNode)(object) != 0; }
 
-void CopyNodeValueAt(const void* node, const void* reference, int depth, int& visitsLeft) {
-  if (depth > kMaxNodeDepth || visitsLeft == 0) return;
-  --visitsLeft;
+void CopyNodeValueAt(const void* node, const void* reference, int depth, int& stepsLeft) {
+  if (depth > kMaxNodeDepth || stepsLeft == 0) return;
+  --stepsLeft;
   const void* nameField = static_cast<const uint8_t*>(node) + kNodeName;
   if (GameField<uint32_t>(node, kNodeName) != 0 &&
       GameRoutine<NameTestFunction>(game::kNodeNameTest)(nameField, reference) != 0) {
@@ -32,17 +34,18 @@ void CopyNodeValueAt(const void* node, const void* reference, int depth, int& vi
       GameField<uint32_t>(node, kNodeValue) = GameField<uint32_t>(match, kNodeValue);
   }
   // The count is read again before each comparison: the game's own count.
-  for (uint32_t i = 0; visitsLeft > 0 && i < GameField<uint16_t>(node, kNodeChildCount); ++i) {
+  for (uint32_t i = 0; stepsLeft > 0 && i < GameField<uint16_t>(node, kNodeChildCount); ++i) {
+    --stepsLeft;
     const void* child = GameField<const void* const*>(node, kNodeChildren)[i];
-    if (child != nullptr && IsNode(child)) CopyNodeValueAt(child, reference, depth + 1, visitsLeft);
+    if (child != nullptr && IsNode(child)) CopyNodeValueAt(child, reference, depth + 1, stepsLeft);
   }
 }
 
 }  // namespace
 
 void CopyNodeValue(const void* node, const void* reference) {
-  int visitsLeft = kMaxNodeVisits;
-  CopyNodeValueAt(node, reference, 0, visitsLeft);
+  int stepsLeft = kMaxWalkSteps;
+  CopyNodeValueAt(node, reference, 0, stepsLeft);
 }
 
 #pragma GCC diagnostic push

@@ -452,6 +452,8 @@ bool EndsFunction(const uint8_t* instruction) {
   // or branch-hint prefixes ("rep ret", "bnd jmp").
   const uint8_t* p = instruction;
   for (size_t i = 1; i < kMaxInstructionLength && IsPrefix(*p); ++i) ++p;
+  // An opcode with no room left for its second byte is no valid instruction.
+  const bool second = p + 1 < instruction + kMaxInstructionLength;
   switch (p[0]) {
     case 0xEB:
     case 0xE9:
@@ -464,13 +466,12 @@ bool EndsFunction(const uint8_t* instruction) {
     case 0xCC:
     case 0xCF:
       return true;
-    case 0xFF: {
-      // FF /4 and FF /5: near and far jumps through a register or memory. An
-      // FF with no room left for its ModR/M byte is no valid instruction.
-      if (p + 1 >= instruction + kMaxInstructionLength) return false;
-      uint8_t reg = (p[1] >> 3) & 7;
-      return reg == 4 || reg == 5;
-    }
+    case 0x0F:  // ud2
+      return second && p[1] == 0x0B;
+    case 0xCD:  // int 29h, the fast-fail trap
+      return second && p[1] == 0x29;
+    case 0xFF:  // FF /4 and FF /5: near and far jumps through a register or memory
+      return second && (((p[1] >> 3) & 7) == 4 || ((p[1] >> 3) & 7) == 5);
     default:
       return false;
   }

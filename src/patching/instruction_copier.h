@@ -39,7 +39,8 @@ const uint8_t* CopyInstruction(uint8_t* dst, const uint8_t* src, int64_t shift, 
 const uint8_t* PatchCopyInstruction(uint8_t* dst, const uint8_t* src, int32_t* extra);
 
 // Whether the instruction leaves the function for good: near and far returns,
-// direct and indirect unconditional jumps, int3, with or without prefixes.
+// direct and indirect unconditional jumps, int3, ud2 and int 29h, with or
+// without prefixes.
 bool EndsFunction(const uint8_t* instruction);
 
 // `to` minus `from` as the processor's relative branches see it: modulo 2^32

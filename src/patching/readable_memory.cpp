@@ -37,6 +37,19 @@ size_t ReadableLength(const void* address, size_t limit) {
 
 bool IsReadable(const void* address, size_t size) { return ReadableLength(address, size) == size; }
 
+bool IsCommitted(const void* address, size_t size) {
+  auto at = reinterpret_cast<uintptr_t>(address);
+  for (uintptr_t end = at + size; at < end;) {
+    MEMORY_BASIC_INFORMATION info;
+    if (VirtualQuery(reinterpret_cast<const void*>(at), &info, sizeof info) == 0 ||
+        info.State != MEM_COMMIT) {
+      return false;
+    }
+    at = reinterpret_cast<uintptr_t>(info.BaseAddress) + info.RegionSize;
+  }
+  return true;
+}
+
 bool ReadGuarded(const void* address, void* out, size_t size) {
   if (!IsReadable(address, size)) return false;
   std::memcpy(out, address, size);

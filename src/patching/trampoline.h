@@ -9,13 +9,13 @@
 
 constexpr size_t kJumpSize = 5;  // E9 rel32
 constexpr size_t kTrampolineCodeSize = 30;
-constexpr size_t kRestoreSize = 22;
 constexpr size_t kAlignEntries = 8;
 // Whole instructions are moved until this many target bytes are covered.
 constexpr size_t kMinMovedBytes = kJumpSize;
 // At most 4 bytes and one instruction of at most 15: any longer move would be
 // a decoding fault and is refused.
 constexpr size_t kMaxMovedBytes = 19;
+constexpr size_t kRestoreSize = kMaxMovedBytes;
 // Bytes of the target that FillTrampoline may read.
 constexpr size_t kTargetReadSize = 64;
 
@@ -31,10 +31,11 @@ using AlignEntry = uint8_t;
 struct Trampoline {
   uint8_t code[kTrampolineCodeSize];
   uint8_t codeLength;
-  uint8_t codeSpare;
-  uint8_t restore[kRestoreSize];
   uint8_t restoreLength;
+  uint8_t restore[kRestoreSize];
   uint8_t state;  // SlotState
+  // The site variable of the committed attach: only that site removes it.
+  void* site;
   AlignEntry align[kAlignEntries];
   // Target + restore length; the free-list link while the slot is free.
   uint8_t* remainder;

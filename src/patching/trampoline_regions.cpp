@@ -35,19 +35,27 @@ TrampolineRegion* RegionOf(const void* slot) {
   return reinterpret_cast<TrampolineRegion*>(reinterpret_cast<uintptr_t>(slot) & ~uintptr_t{kRegionSize - 1});
 }
 
-// Whether a committed redirection other than `slot`'s own runs through
-// `slot`'s code: its target lies inside the slot.
-bool RunThrough(const Trampoline* slot) {
+const uint8_t* TargetOf(const Trampoline* slot) { return slot->remainder - slot->restoreLength; }
+
+// Whether any slot other than `slot` in one of the given states has target
+// bytes that meet [start, start + length).
+bool AnyTargetMeets(const Trampoline* slot, uint8_t stateA, uint8_t stateB, const uint8_t* start,
+                    size_t length) {
   for (TrampolineRegion* region = regionList; region != nullptr; region = region->next) {
     for (size_t index = kFirstTrampolineSlot; index <= kLastTrampolineSlot; ++index) {
       const Trampoline* other = Slot(region, index);
-      if (other == slot || (other->state != kSlotLive && other->state != kSlotRetired)) continue;
-      const uint8_t* target = other->remainder - other->restoreLength;
-      const auto* start = reinterpret_cast<const uint8_t*>(slot);
-      if (target >= start && target < start + sizeof(Trampoline)) return true;
+      if (other == slot || (other->state != stateA && other->state != stateB)) continue;
+      if (TargetOf(other) < start + length && start < other->remainder) return true;
     }
   }
   return false;
+}
+
+// Whether a committed redirection other than `slot`'s own runs through
+// `slot`'s code: its target lies inside the slot.
+bool RunThrough(const Trampoline* slot) {
+  return AnyTargetMeets(slot, kSlotLive, kSlotRetired, reinterpret_cast<const uint8_t*>(slot),
+                        sizeof(Trampoline));
 }
 
 bool QueryBlock(void*, uint32_t address, AddressBlock* block) {
@@ -187,6 +195,10 @@ bool IsLiveTrampoline(const void* address) {
            index <= kLastTrampolineSlot && Slot(region, index)->state == kSlotLive;
   }
   return false;
+}
+
+bool RedirectedBytesMeet(const Trampoline* except, const void* start, size_t length) {
+  return AnyTargetMeets(except, kSlotQueued, kSlotLive, static_cast<const uint8_t*>(start), length);
 }
 
 bool IsInTrampolineRegion(const void* address) {

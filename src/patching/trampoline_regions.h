@@ -26,6 +26,10 @@ void MakeRegionsWritable();
 void MakeRegionsRunnable();
 // Whether `address` is the start of a live slot in one of the regions.
 bool IsLiveTrampoline(const void* address);
+// Whether [start, start + length) meets the target bytes moved by a queued or
+// live slot other than `except`: two redirections sharing bytes cannot both
+// be undone.
+bool RedirectedBytesMeet(const Trampoline* except, const void* start, size_t length);
 // Whether `address` lies in one of the regions.
 bool IsInTrampolineRegion(const void* address);
 

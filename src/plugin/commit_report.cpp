@@ -63,5 +63,10 @@ LONG CommitAndReport(const char* phase) {
     LogLine(GetLog(), LogError, "%s: patches not applied, error %ld at %s", phase, error,
             name != nullptr ? name : "an unlisted site");
   }
+  for (size_t i = 0; PatchSite* released = PatchReleasedSite(i); ++i) {
+    const char* name = ChangedPlaceName(released);
+    LogLine(GetLog(), LogWarning, "%s: %s removed, its code was already unloaded", phase,
+            name != nullptr ? name : "an unlisted site");
+  }
   return error;
 }

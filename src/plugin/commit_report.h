@@ -7,5 +7,6 @@
 const char* ChangedPlaceName(const PatchSite* site);
 
 // Commits the open transaction; a failure leaves one ERROR line naming the
-// error and the site that caused it, so that a missing fix is visible.
+// error and the site that caused it, so that a missing fix is visible; each
+// removal whose target was unloaded leaves one WARNING line naming the site.
 LONG CommitAndReport(const char* phase);

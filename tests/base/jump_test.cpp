@@ -43,6 +43,20 @@ TEST(RelJump, WritesE9AndDisplacementAndKeepsProtection) {
   EXPECT_EQ(call(), 42);
 }
 
+TEST(RelJump, JumpAcrossTwoPagesKeepsEachPagesProtection) {
+  auto* pages =
+      static_cast<uint8_t*>(VirtualAlloc(nullptr, 0x2000, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  ASSERT_NE(pages, nullptr);
+  DWORD old = 0;
+  VirtualProtect(pages, 0x1000, PAGE_EXECUTE_READ, &old);
+  VirtualProtect(pages + 0x1000, 0x1000, PAGE_READONLY, &old);
+  auto address = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pages + 0x1000 - 2));
+  WriteRelJump(address, reinterpret_cast<const void*>(&StubReturning42));
+  EXPECT_EQ(pages[0x1000 - 2], 0xE9);
+  EXPECT_EQ(ProtectionAt(address), static_cast<DWORD>(PAGE_EXECUTE_READ));
+  EXPECT_EQ(ProtectionAt(address + 2), static_cast<DWORD>(PAGE_READONLY));
+}
+
 TEST(RelJump, UnwritableAddressIsRefusedWithoutFault) {
   void* reserved = VirtualAlloc(nullptr, 0x10000, MEM_RESERVE, PAGE_NOACCESS);
   ASSERT_NE(reserved, nullptr);

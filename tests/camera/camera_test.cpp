@@ -69,7 +69,8 @@ std::vector<uint32_t> lookedUpNames;
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wattributes"
 uint32_t __thiscall IsNode(const GameObject*) { return 1; }
-uint32_t __thiscall IsNotNode(const GameObject*) { return 0; }
+uint32_t notNodeCalls;
+uint32_t __thiscall IsNotNode(const GameObject*) { return ++notNodeCalls, 0; }
 const GameObject* __thiscall FindByName(const GameObject*, const uint32_t* nameField) {
   lookedUpNames.push_back(*nameField);
   auto found = referenceByName.find(*nameField);
@@ -296,6 +297,25 @@ TEST_F(CameraFix, DeepTreesGetEveryLevelAndSelfListingNodesEndPromptly) {
   chain[0].value = 0;
   EXPECT_EQ(RunCamera(camera, 0), 1u);
   EXPECT_EQ(chain[0].value, 0x1000u);
+}
+
+TEST_F(CameraFix, DamagedChildCountsCostABoundedNumberOfReads) {
+  // The root twice among 65,535 children, the rest no nodes: every visit of
+  // the root would read all of them again.
+  GameObject referenceObject = MakeObject(0, 0);
+  GameObject root = MakeObject(0x100, 0);
+  GameObject leaf = MakeObject(0, 0, false);
+  std::vector<GameObject*> children(0xFFFF, &leaf);
+  children[0] = children[1] = &root;
+  root.children = children.data();
+  root.childCount = 0xFFFF;
+  SceneWith scene(referenceObject, root);
+  Load();
+  Camera camera = {};
+  notNodeCalls = 0;
+  EXPECT_EQ(RunCamera(camera, 0), 1u);
+  EXPECT_GT(notNodeCalls, 0u);
+  EXPECT_LE(notNodeCalls, 0x10000u);
 }
 
 TEST_F(CameraFix, SettingOffLeavesTheRoutineUntouched) {

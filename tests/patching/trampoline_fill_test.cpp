@@ -55,7 +55,6 @@ TEST(TrampolineFill, PlainPrologueMovesWholeInstructions) {
   EXPECT_EQ(std::memcmp(T().restore, prologue.data(), 6), 0);
   EXPECT_EQ(T().remainder, arena.target + 6);
   EXPECT_EQ(T().replacement, arena.replacement);
-  EXPECT_EQ(T().codeSpare, 0xCC);
   // One boundary per instruction: low 3 bits target offset, high 5 code offset.
   EXPECT_EQ(T().align[0], (1 | 1 << 3));
   EXPECT_EQ(T().align[1], (3 | 3 << 3));
