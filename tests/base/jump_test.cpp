@@ -44,11 +44,8 @@ TEST(RelJump, WritesE9AndDisplacementAndKeepsProtection) {
 }
 
 TEST(RelJump, JumpAcrossTwoPagesKeepsEachPagesProtection) {
-  auto* pages =
-      static_cast<uint8_t*>(VirtualAlloc(nullptr, 0x2000, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-  ASSERT_NE(pages, nullptr);
+  auto* pages = static_cast<uint8_t*>(VirtualAlloc(nullptr, 0x2000, MEM_COMMIT, PAGE_EXECUTE_READ));
   DWORD old = 0;
-  VirtualProtect(pages, 0x1000, PAGE_EXECUTE_READ, &old);
   VirtualProtect(pages + 0x1000, 0x1000, PAGE_READONLY, &old);
   auto address = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pages + 0x1000 - 2));
   WriteRelJump(address, reinterpret_cast<const void*>(&StubReturning42));

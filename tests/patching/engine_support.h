@@ -45,20 +45,6 @@ inline uint8_t* Place(const Code& code) {
   return page;
 }
 
-// push ebp; mov ebp,esp; mov eax,[ebp+8]; add eax,[ebp+12]; pop ebp; ret:
-// a fresh add function whose first six bytes move.
-inline uint8_t* PlaceAdd() {
-  static const uint8_t kAdd[] = {0x55, 0x8B, 0xEC, 0x8B, 0x45, 0x08, 0x03, 0x45, 0x0C, 0x5D, 0xC3};
-  Code code;
-  code.bytes.assign(kAdd, kAdd + sizeof kAdd);
-  return Place(code);
-}
-
-// Calls a cdecl function of two ints with 2 and 3.
-inline int CallWith2And3(const void* function) {
-  return reinterpret_cast<int(__cdecl*)(int, int)>(const_cast<void*>(function))(2, 3);
-}
-
 inline std::vector<uint8_t> BytesAt(const void* address, size_t size) {
   auto* p = static_cast<const uint8_t*>(address);
   return std::vector<uint8_t>(p, p + size);

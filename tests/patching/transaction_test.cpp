@@ -5,6 +5,9 @@
 
 #include "engine_support.h"
 #include "patching/patching.h"
+#include "plugin/commit_report.h"
+#include "shadercache/effect_sites.h"
+#include "standin/standin.h"
 
 namespace {
 
@@ -328,6 +331,56 @@ TEST(PatchTransaction, SecondOperationOnAQueuedSiteOrTargetIsRefused) {
   EXPECT_EQ(Call(add, 1, 1), 1002);
 }
 
+TEST(PatchTransaction, RequestsThatCannotBeUndoneExactlyAreRefused) {
+  uint8_t* add = NewAddAtSite();
+  PatchSite inside = add + 3;
+  PatchSite copy = add;
+  std::vector<uint8_t> expected = BytesAt(add, 16);
+  // Each beside a queued attach, which the refusal leaves queued.
+  auto refused = [&](auto second) {
+    mulSite = NewMul();
+    ASSERT_EQ(PatchBegin(), NO_ERROR);
+    ASSERT_EQ(PatchAttach(&mulSite, kMulHook), NO_ERROR);
+    EXPECT_EQ(second(), ERROR_INVALID_BLOCK);
+    EXPECT_EQ(ProtectionOf(mulSite), static_cast<DWORD>(PAGE_EXECUTE_READWRITE));
+    EXPECT_EQ(PatchCommit(), ERROR_INVALID_BLOCK);
+    EXPECT_EQ(BytesAt(add, 16), expected);
+  };
+  refused([&] { return PatchAttach(&addSite, kAddHook) ? -1 : PatchDetach(&addSite, kAddHook); });
+  refused([&] { return PatchAttach(&addSite, kAddHook) ? -1 : PatchAttach(&inside, kSubHook); });
+  refused([&] { return PatchAttach(&inside, kSubHook) ? -1 : PatchAttach(&addSite, kAddHook); });
+  ASSERT_EQ(AttachAlone(&addSite, kAddHook), NO_ERROR);
+  expected = BytesAt(add, 16);
+  refused([&] { return PatchAttach(&copy, kSubHook); });  // the same target again
+  refused([&] { return PatchAttach(&inside, kSubHook); });
+  copy = addSite;
+  refused([&] { return PatchDetach(&copy, kAddHook); });  // not through its own site
+  DWORD old;
+  VirtualProtect(add, 5, PAGE_EXECUTE_READWRITE, &old);
+  add[1] ^= 0x10;  // written over since the attach
+  expected = BytesAt(add, 16);
+  refused([&] { return PatchDetach(&addSite, kAddHook); });
+}
+
+TEST(PatchTransaction, RemovalOfUnloadedCodeCountsAsDoneAndIsReported) {
+  uint8_t* add = NewAddAtSite();
+  uint8_t* gone = NewMul();
+  CreateEffectSite = gone;
+  ASSERT_EQ(PatchBegin(), NO_ERROR);
+  ASSERT_EQ(PatchAttach(&addSite, kAddHook) + PatchAttach(&CreateEffectSite, kMulHook), NO_ERROR);
+  ASSERT_EQ(PatchCommit(), NO_ERROR);
+  ASSERT_TRUE(VirtualFree(gone, 0, MEM_RELEASE));
+  ASSERT_EQ(PatchBegin(), NO_ERROR);
+  ASSERT_EQ(PatchDetach(&CreateEffectSite, kMulHook) + PatchDetach(&addSite, kAddHook), NO_ERROR);
+  EXPECT_EQ(CommitAndReport("Detach"), NO_ERROR);
+  EXPECT_EQ(Call(add, 2, 3), 5);
+  EXPECT_EQ(PatchReleasedSite(0), &CreateEffectSite);
+  std::vector<std::string> lines = standin::ReadLogLines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(standin::WithoutTime(lines.back()),
+            "WARNING: Detach: CreateEffectSite removed, its code was already unloaded");
+}
+
 TEST(PatchTransaction, StackedHooksComeOffInEitherOrder) {
   for (bool outerFirst : {true, false}) {
     uint8_t* add = NewAdd();
@@ -346,6 +399,7 @@ TEST(PatchTransaction, StackedHooksComeOffInEitherOrder) {
       ASSERT_EQ(DetachAlone(&mulSite, kMulHook), NO_ERROR);
     } else {
       ASSERT_EQ(DetachAlone(&mulSite, kMulHook), NO_ERROR);
+      EXPECT_EQ(DetachAlone(&mulSite, kMulHook), NO_ERROR) << "already removed";
       EXPECT_EQ(BytesAt(outer, sizeof(Trampoline)), outerBefore);
       EXPECT_EQ(Call(add, 2, 3), 1005);
       ASSERT_EQ(DetachAlone(&addSite, kAddHook), NO_ERROR);
@@ -508,6 +562,66 @@ TEST(PatchTransaction, EnlistedThreadsStaySuspendedUntilCommitOrAbort) {
   EXPECT_EQ(WaitForSingleObject(worker, 5000), WAIT_OBJECT_0);
   CloseHandle(worker);
   CloseHandle(self);
+}
+
+// Stand-ins for the system's suspension as on a machine where the thread
+// runs on another processor: SuspendThread returns at once, and only a read
+// of the thread's context waits until it has stopped.
+PatchSite suspendSite =
+    reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32"), "SuspendThread"));
+PatchSite contextSite =
+    reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32"), "GetThreadContext"));
+HANDLE late;
+std::atomic<int> stopped{0};  // 1 once asked to, 2 once it has
+
+DWORD WINAPI SuspendLate(HANDLE thread) {
+  return thread != late ? reinterpret_cast<decltype(&SuspendThread)>(suspendSite)(thread) : (stopped = 1, 0);
+}
+
+BOOL WINAPI ContextOnceStopped(HANDLE thread, CONTEXT* context) {
+  if (thread == late && stopped == 1 && reinterpret_cast<decltype(&SuspendThread)>(suspendSite)(thread) == 0)
+    stopped = 2;
+  return reinterpret_cast<decltype(&GetThreadContext)>(contextSite)(thread, context);
+}
+
+std::atomic<bool> heapsHeld{false};
+
+// Holds every heap's lock, the C runtime's among them, until `stop`.
+DWORD WINAPI HoldHeaps(void*) {
+  HANDLE heaps[64];
+  DWORD count = GetProcessHeaps(64, heaps);
+  for (DWORD i = 0; i < count && i < 64; ++i) HeapLock(heaps[i]);
+  for (heapsHeld = true; !stop;) SwitchToThread();
+  for (DWORD i = 0; i < count && i < 64; ++i) HeapUnlock(heaps[i]);
+  return 0;
+}
+
+TEST(PatchTransaction, EnlistedThreadsAreStoppedWhateverTheyHoldAndJudgedByTheirHandles) {
+  uint8_t* add = NewAddAtSite();
+  ASSERT_EQ(PatchBegin(), NO_ERROR);
+  ASSERT_EQ(PatchAttach(&suspendSite, reinterpret_cast<void*>(SuspendLate)), NO_ERROR);
+  ASSERT_EQ(PatchAttach(&contextSite, reinterpret_cast<void*>(ContextOnceStopped)), NO_ERROR);
+  ASSERT_EQ(PatchCommit(), NO_ERROR);
+  late = CreateThread(nullptr, 0, HoldHeaps, nullptr, 0, nullptr);
+  HANDLE self = nullptr, lateLimited = nullptr;  // without query or context rights
+  DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self, THREAD_SUSPEND_RESUME,
+                  0, 0);
+  DuplicateHandle(GetCurrentProcess(), late, GetCurrentProcess(), &lateLimited, THREAD_SUSPEND_RESUME, 0, 0);
+  while (!heapsHeld) SwitchToThread();
+  // Nothing allocates here until the locks are released. The caller is known
+  // by any handle; a thread that cannot be read or moved is left running.
+  LONG results[] = {PatchBegin(), PatchUpdateThread(late), stopped, PatchAttach(&addSite, kAddHook)};
+  LONG more[] = {PatchCommit(), PatchBegin(), PatchUpdateThread(self), PatchUpdateThread(lateLimited)};
+  LONG last[] = {PatchCommit(), static_cast<LONG>(ResumeThread(lateLimited))};
+  stop = true;
+  ASSERT_EQ(WaitForSingleObject(late, INFINITE), WAIT_OBJECT_0);
+  EXPECT_EQ(std::vector<LONG>(results, results + 4), (std::vector<LONG>{0, 0, 2, 0}));
+  EXPECT_EQ(std::vector<LONG>(more, more + 4), (std::vector<LONG>{0, 0, 0, ERROR_ACCESS_DENIED}));
+  EXPECT_EQ(std::vector<LONG>(last, last + 2), (std::vector<LONG>{ERROR_ACCESS_DENIED, 0}));
+  EXPECT_EQ(Call(add, 1, 1), 1002);
+  ASSERT_EQ(PatchBegin(), NO_ERROR);
+  EXPECT_EQ(PatchUpdateThread(std::exchange(late, nullptr)), NO_ERROR) << "exited, it runs no code";
+  EXPECT_EQ(PatchCommit(), NO_ERROR);
 }
 
 }  // namespace
