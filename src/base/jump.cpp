@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "base/log.h"
 
 namespace {
@@ -31,9 +33,8 @@ void WriteRelJump(uint32_t address, const void* stub) {
   // All five bytes are made writable first, so that a refusal leaves the
   // game's code whole instead of half-rewritten. They may straddle two
   // pages: each gets its own protection back.
-  const size_t first = kPageSize - (address & (kPageSize - 1));
-  PageSpan spans[2] = {{at, first < kJumpLength ? first : kJumpLength, 0},
-                       {at + first, kJumpLength - first, 0}};
+  const size_t first = std::min(kJumpLength, kPageSize - (address & (kPageSize - 1)));
+  PageSpan spans[2] = {{at, first, 0}, {at + first, kJumpLength - first, 0}};
   const size_t count = first < kJumpLength ? 2 : 1;
   for (size_t i = 0; i < count; ++i) {
     if (VirtualProtect(spans[i].start, spans[i].length, PAGE_EXECUTE_READWRITE, &spans[i].oldProtection))
