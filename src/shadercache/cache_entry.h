@@ -1,0 +1,23 @@
+#pragma once
+
+// What a cache file holds: a tag, the SHA-256 digest of the compiled effect
+// object, then the object itself. Every hit is checked against its digest
+// before D3DX reads the object, so a damaged file is never handed to D3DX.
+
+#include <cstddef>
+
+#include "shadercache/cache_key.h"
+
+// The tag and the digest before the object.
+constexpr size_t kCacheEntryHeaderSize = 4 + 32;
+
+enum class CacheEntryCheck {
+  kVerified,  // the object after the header matches its digest
+  kUntagged,  // empty, or written before entries carried a digest
+  kDamaged,   // tagged, but cut short or not matching its digest
+};
+
+ByteString MakeCacheEntry(const ByteString& object);
+
+// The compiled object of a verified entry lies after the header.
+CacheEntryCheck CheckCacheEntry(const ByteString& entry);
