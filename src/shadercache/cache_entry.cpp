@@ -1,11 +1,13 @@
 #include "shadercache/cache_entry.h"
 
-#include "shadercache/sha256.h"
+#include <cstring>
+
+#include "shadercache/entry_checksum.h"
 
 namespace {
 
 // Never the start of a bare compiled effect (FE FF 09 01 for fx_2_0), so
-// files from before the digest are told apart from damaged ones.
+// files from before the checksum are told apart from damaged ones.
 constexpr char kEntryTag[4] = {'Q', 'B', 'F', '1'};
 
 bool Tagged(const ByteString& entry) {
@@ -18,7 +20,8 @@ ByteString MakeCacheEntry(const ByteString& object) {
   ByteString entry;
   entry.reserve(kCacheEntryHeaderSize + object.size());
   entry.append(kEntryTag, sizeof kEntryTag);
-  entry += Sha256Digest(object.data(), object.size());
+  const uint64_t checksum = EntryChecksum(object.data(), object.size());
+  entry.append(reinterpret_cast<const char*>(&checksum), sizeof checksum);
   entry += object;
   return entry;
 }
@@ -26,8 +29,9 @@ ByteString MakeCacheEntry(const ByteString& object) {
 CacheEntryCheck CheckCacheEntry(const ByteString& entry) {
   if (!Tagged(entry)) return CacheEntryCheck::kUntagged;
   if (entry.size() < kCacheEntryHeaderSize) return CacheEntryCheck::kDamaged;
-  const ByteString digest =
-      Sha256Digest(entry.data() + kCacheEntryHeaderSize, entry.size() - kCacheEntryHeaderSize);
-  return entry.compare(sizeof kEntryTag, digest.size(), digest) == 0 ? CacheEntryCheck::kVerified
-                                                                     : CacheEntryCheck::kDamaged;
+  uint64_t stored;
+  std::memcpy(&stored, entry.data() + sizeof kEntryTag, sizeof stored);
+  return stored == EntryChecksum(entry.data() + kCacheEntryHeaderSize, entry.size() - kCacheEntryHeaderSize)
+             ? CacheEntryCheck::kVerified
+             : CacheEntryCheck::kDamaged;
 }

@@ -1,15 +1,16 @@
 #pragma once
 
-// What a cache file holds: a tag, the SHA-256 digest of the compiled effect
-// object, then the object itself. Every hit is checked against its digest
-// before D3DX reads the object, so a damaged file is never handed to D3DX.
+// What a cache file holds: a tag, the checksum of the compiled effect object
+// (entry_checksum.h), then the object itself. Every hit is checked against
+// its checksum before D3DX reads the object, so a damaged file is never
+// handed to D3DX.
 
 #include <cstddef>
 
 #include "shadercache/cache_key.h"
 
-// The tag and the digest before the object.
-constexpr size_t kCacheEntryHeaderSize = 4 + 32;
+// The tag and the checksum before the object.
+constexpr size_t kCacheEntryHeaderSize = 4 + 8;
 
 enum class CacheEntryCheck {
   kVerified,  // the object after the header matches its digest

@@ -93,25 +93,21 @@ bool Sha256ExtensionsUsable(uint32_t leaf1Ecx, uint32_t leaf7Ebx) {
 }
 
 std::string Sha256DigestWith(Sha256BlockFunction blocks, const std::string& message) {
-  return Sha256DigestWith(blocks, message.data(), message.size());
-}
-
-std::string Sha256DigestWith(Sha256BlockFunction blocks, const void* data, size_t size) {
   uint32_t state[8];
   std::memcpy(state, kInitialState, sizeof state);
 
-  const auto* bytes = static_cast<const unsigned char*>(data);
-  const size_t whole = size / kBlockBytes;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(message.data());
+  const size_t whole = message.size() / kBlockBytes;
   blocks(state, bytes, whole);
 
   // The rest of the message, the 0x80 marker, zeros and the bit length fill
   // one or two final blocks.
   unsigned char tail[2 * kBlockBytes] = {};
-  const size_t rest = size - whole * kBlockBytes;
+  const size_t rest = message.size() - whole * kBlockBytes;
   std::memcpy(tail, bytes + whole * kBlockBytes, rest);
   tail[rest] = 0x80;
   const size_t tailBytes = rest + 1 + kLengthBytes <= kBlockBytes ? kBlockBytes : 2 * kBlockBytes;
-  const uint64_t bitLength = static_cast<uint64_t>(size) * 8;
+  const uint64_t bitLength = static_cast<uint64_t>(message.size()) * 8;
   for (size_t i = 0; i < kLengthBytes; ++i)
     tail[tailBytes - 1 - i] = static_cast<unsigned char>(bitLength >> (8 * i));
   blocks(state, tail, tailBytes / kBlockBytes);
@@ -123,9 +119,7 @@ std::string Sha256DigestWith(Sha256BlockFunction blocks, const void* data, size_
   return digest;
 }
 
-std::string Sha256Digest(const void* data, size_t size) {
+std::string Sha256Digest(std::string message) {
   static const Sha256BlockFunction blocks = ChosenBlockFunction();
-  return Sha256DigestWith(blocks, data, size);
+  return Sha256DigestWith(blocks, message);
 }
-
-std::string Sha256Digest(std::string message) { return Sha256Digest(message.data(), message.size()); }

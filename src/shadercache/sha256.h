@@ -7,7 +7,6 @@
 // SHA-256 (FIPS 180-4) of a byte string; the result is the 32-byte digest.
 // Uses the processor's SHA extensions where it has them.
 std::string Sha256Digest(std::string message);
-std::string Sha256Digest(const void* data, size_t size);
 
 // Runs the compression function over `count` consecutive 64-byte blocks.
 using Sha256BlockFunction = void (*)(uint32_t state[8], const unsigned char* blocks, size_t count);
@@ -23,4 +22,3 @@ bool Sha256ExtensionsUsable(uint32_t leaf1Ecx, uint32_t leaf7Ebx);
 
 // The digest through the given block function.
 std::string Sha256DigestWith(Sha256BlockFunction blocks, const std::string& message);
-std::string Sha256DigestWith(Sha256BlockFunction blocks, const void* data, size_t size);
