@@ -25,8 +25,8 @@
 
 namespace {
 
-constexpr int kBatches = 21;
-constexpr int kHitsPerBatch = 100;
+constexpr int kBatches = 41;
+constexpr int kHitsPerBatch = 50;
 constexpr size_t kSourceBytes = 8 << 10;
 
 IDirect3DDevice9* device;
