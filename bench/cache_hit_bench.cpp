@@ -1,6 +1,6 @@
 // Times a shader cache hit as it is now (CacheCreateEffect on a cache entry,
-// whose object is checked against its digest before D3DX reads it) against
-// the hit as it was before entries carried a digest (the same steps on a
+// whose object is checked against its checksum before D3DX reads it) against
+// the hit as it was before entries carried a checksum (the same steps on a
 // bare object file, without the check), taking turns batch by batch in one
 // run on a real device. Prints the median microseconds per hit and the
 // median ratio, per object size.
@@ -44,7 +44,7 @@ void CreateBody(void* context) {
       device, creation.object, creation.size, nullptr, nullptr, 0, nullptr, &creation.effect, nullptr);
 }
 
-// The hit before the digest: name, whole-file read, log line, fenced and
+// The hit before the checksum: name, whole-file read, log line, fenced and
 // guarded creation from the bytes as read.
 HRESULT HitWithoutCheck(const std::string& source, ID3DXEffect** effect) {
   const std::wstring name = MakeCacheName(source.data(), static_cast<uint32_t>(source.size()), nullptr);

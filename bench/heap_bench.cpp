@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr int kLive = 64;      // blocks held at once, replaced in a shifted order
+constexpr int kLive = 64;     // blocks held at once, replaced in a shifted order
 constexpr int kPairs = 2000;  // pairs per batch: short, so that few are cut by another process
 constexpr int kBatches = 301;
 

@@ -13,9 +13,9 @@
 constexpr size_t kCacheEntryHeaderSize = 4 + 8;
 
 enum class CacheEntryCheck {
-  kVerified,  // the object after the header matches its digest
-  kUntagged,  // empty, or written before entries carried a digest
-  kDamaged,   // tagged, but cut short or not matching its digest
+  kVerified,  // the object after the header matches its checksum
+  kUntagged,  // empty, or written before entries carried a checksum
+  kDamaged,   // tagged, but cut short or not matching its checksum
 };
 
 ByteString MakeCacheEntry(const ByteString& object);

@@ -94,7 +94,7 @@ void WarnDamagedEntry(const std::wstring& name) {
 }
 
 // Whether the cached path created the effect; `result` is then the answer.
-// A cached object is tried only once it matches its digest. Any other file
+// A cached object is tried only once it matches its checksum. Any other file
 // of the name misses and is deleted; so is a verified object that D3DX
 // faults on or refuses, before the compiler runs on a heap that D3DX may
 // have damaged, so that a bad entry costs at most one crash. A fresh object

@@ -262,7 +262,7 @@ struct WatchingInclude : ID3DXInclude {
 // Files found at start, each under the name of its own source, all of which
 // compile to an effect of value 5: each creation is right at once and leaves
 // a verified entry that the next run hits. Only entries that match their
-// digest reach D3DX; one that D3DX then faults on or refuses is deleted
+// checksum reach D3DX; one that D3DX then faults on or refuses is deleted
 // before the compiler runs. Leftover temporary files are deleted at start.
 TEST_F(ShaderCache, DamagedEntriesAreReplacedAndHitInTheNextRun) {
   const std::string object = testeffect::CompiledEffect(5), entry = MakeCacheEntry(object);
@@ -273,7 +273,7 @@ TEST_F(ShaderCache, DamagedEntriesAreReplacedAndHitInTheNextRun) {
       {"value=5 a", entry.substr(0, 60)},
       {"value=5 b", faulting},
       {"value=5 c", wrongValue},
-      {"value=5 d", object},  // written before entries had a digest
+      {"value=5 d", object},  // written before entries had a checksum
       {"#include\nvalue=5 e", MakeCacheEntry(object.substr(0, 60))},
       {"value=5 f", MakeCacheEntry(std::string(40, '\xA5'))},  // taken by D3DX for source text
       {"no value", object}};
