@@ -1,8 +1,8 @@
 // Times SHA-256 over effect-sized messages through each block function:
 // the plain loop the portable code used to be (the peer), the unrolled
-// portable code and, where the processor has them, the SHA extensions.
-// Prints the median MB/s (per second of the thread's processor time) of
-// batched runs and the median ratio to the peer.
+// portable code and, where the processor has them, the SHA extensions; the
+// checksum of cache entries; and, for scale, a plain read of the same bytes. Prints the median MB/s
+// (wall-clock time of batches) and the median ratio to the peer.
 
 #include <algorithm>
 #include <cstdio>
@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "shadercache/entry_checksum.h"
 #include "shadercache/sha256.h"
 #include "shadercache/sha256_constants.h"
 #include "simd/cpu_features.h"
@@ -22,19 +23,21 @@
 
 namespace {
 
-constexpr int kBatches = 15;
-constexpr size_t kBytesPerBatch = 16u << 20;
+constexpr int kBatches = 101;
+constexpr double kBatchSeconds = 0.5e-3;
 
-// Processor time of this thread: the machine may be shared, and a thread
-// that waits for a core does no hashing meanwhile.
-double ThreadSeconds() {
+// Wall-clock time from the performance counter: thread processor time
+// moves in steps of 10 ms or more on Windows and under Wine, about as long
+// as a batch.
+double Seconds() {
 #ifdef _WIN32
-  FILETIME created, exited, kernel, user;
-  GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user);
-  return static_cast<double>((static_cast<uint64_t>(user.dwHighDateTime) << 32) | user.dwLowDateTime) * 1e-7;
+  LARGE_INTEGER now, frequency;
+  QueryPerformanceCounter(&now);
+  QueryPerformanceFrequency(&frequency);
+  return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
 #else
   timespec now;
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 #endif
 }
@@ -70,19 +73,41 @@ void LoopFormBlocks(uint32_t state[8], const unsigned char* blocks, size_t count
   }
 }
 
+// Reads every word of the blocks once, as the digest must: what no hashing
+// can beat.
+void ReadBlocks(uint32_t state[8], const unsigned char* blocks, size_t count) {
+  for (size_t i = 0; i < count * 16; ++i) {
+    uint32_t word;
+    std::memcpy(&word, blocks + 4 * i, sizeof word);
+    state[i % 8] ^= word;
+  }
+}
+
+void ChecksumBlocks(uint32_t state[8], const unsigned char* blocks, size_t count) {
+  state[0] ^= static_cast<uint32_t>(EntryChecksum(blocks, count * 64));
+}
+
 struct Subject {
   const char* name;
   Sha256BlockFunction blocks;
 };
 
-// MB/s of one batch that hashes about kBytesPerBatch in messages of
-// `message`'s size; `check` collects a digest byte so no work is dropped.
-double BatchMegabytesPerSecond(Sha256BlockFunction blocks, const std::string& message, unsigned& check) {
-  const size_t repeats = std::max<size_t>(1, kBytesPerBatch / message.size());
-  const double start = ThreadSeconds();
+// Seconds of `repeats` digests of `message`; `check` collects a digest byte
+// so that no work is dropped.
+double Time(Sha256BlockFunction blocks, const std::string& message, size_t repeats, unsigned& check) {
+  const double start = Seconds();
   for (size_t i = 0; i < repeats; ++i)
     check += static_cast<unsigned char>(Sha256DigestWith(blocks, message)[i & 31]);
-  return static_cast<double>(repeats * message.size()) / 1e6 / (ThreadSeconds() - start);
+  return Seconds() - start;
+}
+
+// Digests per batch for this subject: batches last about kBatchSeconds
+// whatever the subject's speed, so that each is as likely to be cut by
+// another process, and few are.
+size_t Repeats(Sha256BlockFunction blocks, const std::string& message, unsigned& check) {
+  size_t repeats = 1;
+  while (Time(blocks, message, repeats, check) < kBatchSeconds) repeats *= 2;
+  return repeats;
 }
 
 double Median(std::vector<double> values) {
@@ -93,23 +118,29 @@ double Median(std::vector<double> values) {
 }  // namespace
 
 int main() {
-  std::vector<Subject> subjects = {{"loop form (peer)", LoopFormBlocks}, {"portable", Sha256BlocksPortable}};
+  std::vector<Subject> subjects = {{"loop form (peer)", LoopFormBlocks},
+                                   {"portable", Sha256BlocksPortable},
+                                   {"entry checksum", ChecksumBlocks},
+                                   {"memory read", ReadBlocks}};
   const CpuFeatureRecord features = DetectCpuFeatures(ExecuteCpuid);
   if (Sha256ExtensionsUsable(features.leaf1Ecx, features.leaf7Ebx))
-    subjects.push_back({"SHA extensions", Sha256BlocksExtensions});
+    subjects.insert(subjects.begin() + 2, {"SHA extensions", Sha256BlocksExtensions});
   else
     std::printf("No SHA extensions on this processor\n");
 
   // The subjects take turns batch by batch, so that a change in the load
   // of a shared machine falls on all of them; ratios are per batch.
   unsigned check = 0;
-  for (size_t size : {size_t{4} << 10, size_t{64} << 10, size_t{1} << 20}) {
+  for (size_t size : {size_t{1} << 10, size_t{16} << 10, size_t{64} << 10}) {
     std::string message(size, '\0');
     for (size_t i = 0; i < size; ++i) message[i] = static_cast<char>(i * 131 + (i >> 9));
+    std::vector<size_t> repeats;
+    for (const Subject& subject : subjects) repeats.push_back(Repeats(subject.blocks, message, check));
     std::vector<std::vector<double>> rates(subjects.size()), ratios(subjects.size());
     for (int batch = 0; batch < kBatches; ++batch) {
       for (size_t s = 0; s < subjects.size(); ++s) {
-        rates[s].push_back(BatchMegabytesPerSecond(subjects[s].blocks, message, check));
+        const double seconds = Time(subjects[s].blocks, message, repeats[s], check);
+        rates[s].push_back(static_cast<double>(repeats[s] * size) / 1e6 / seconds);
         ratios[s].push_back(rates[s].back() / rates[0].back());
       }
     }

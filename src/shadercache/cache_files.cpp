@@ -28,9 +28,12 @@ std::wstring CachePath(const std::wstring& name) { return ShaderCacheDir + L"/" 
 
 // Beside the cache files, under a name no cache file has; thread ids are
 // unique among the threads alive on the system, so no two writers share one.
+constexpr wchar_t kTemporaryPrefix[] = L"writing-";
+constexpr wchar_t kTemporaryPattern[] = L"writing-*.tmp";
+
 std::wstring TemporaryPath() {
   const DWORD thread = GetCurrentThreadId();
-  return ShaderCacheDir + L"/writing-" +
+  return ShaderCacheDir + L"/" + kTemporaryPrefix +
          HexWide(ByteString(reinterpret_cast<const char*>(&thread), sizeof thread)) + L".tmp";
 }
 
@@ -66,6 +69,19 @@ void WarnWriteFailed(const std::wstring& name, const char* step, DWORD error) {
           step, error);
 }
 
+// A temporary file still being written, by another game, is open without
+// sharing and so is not deleted.
+void RemoveLeftoverTemporaryFiles() {
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileW((ShaderCacheDir + L"\\" + kTemporaryPattern).c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+      DeleteFileW((ShaderCacheDir + L"\\" + found.cFileName).c_str());
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+}
+
 }  // namespace
 
 void InitShaderCacheDir() {
@@ -87,6 +103,7 @@ void InitShaderCacheDir() {
     LogLine(GetLog(), LogWarning, "Shader cache directory is a file: cache not used");
   } else {
     ShaderCacheDirUsable = true;
+    RemoveLeftoverTemporaryFiles();
   }
   LogLine(GetLog(), LogInfo, "shader cache dir %ls", ShaderCacheDir.c_str());
 }

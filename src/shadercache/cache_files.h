@@ -1,9 +1,10 @@
 #pragma once
 
 // The cache directory beside the game and the cache files in it. A cache
-// file holds exactly one compiled effect object, nothing before or after it,
-// and is named by its cache name (see cache_key.h). Files appear complete or
-// not at all: each is written under a temporary name and then put in place.
+// file holds one entry (cache_entry.h) and is named by its cache name (see
+// cache_key.h). Files appear complete or not at all: each is written under a
+// temporary name and then put in place; temporary files that a writer which
+// died left behind are deleted when the directory is set up.
 
 #include <cstdio>
 #include <string>
@@ -20,6 +21,7 @@ extern bool ShaderCacheDirUsable;
 // Sets ShaderCacheDir from the game executable's folder and creates the
 // directory (its last level only), logging the outcome; a directory that
 // cannot serve is logged as a warning and leaves ShaderCacheDirUsable false.
+// A usable directory loses its leftover temporary files.
 void InitShaderCacheDir();
 
 // The bytes of the named cache file; empty when it is missing, cannot be

@@ -9,6 +9,7 @@
 
 #include "base/guarded_call.h"
 #include "base/log.h"
+#include "shadercache/cache_entry.h"
 #include "shadercache/cache_files.h"
 #include "shadercache/cache_key.h"
 #include "shadercache/effect_compiler.h"
@@ -56,12 +57,12 @@ void CreateFromCompiledBody(void* context) {
 // and the call runs guarded, so that such a read ends the attempt. After a
 // failure no error buffer of this attempt is left in the caller's slot; a
 // value that D3DX did not put there is never released.
-bool CreateFromCompiled(CompiledCreation& creation, const ByteString& compiled, const char* displayName,
-                        bool fromCache) {
-  const FencedBytes fenced(compiled);
+bool CreateFromCompiled(CompiledCreation& creation, const char* compiled, size_t size,
+                        const char* displayName, bool fromCache) {
+  const FencedBytes fenced(compiled, size);
   if (fenced.data == nullptr) return false;
   creation.compiled = fenced.data;
-  creation.size = static_cast<UINT>(compiled.size());
+  creation.size = static_cast<UINT>(size);
   ID3DXBuffer* const errorsBefore = creation.errors != nullptr ? *creation.errors : nullptr;
   const uint32_t fault = GuardedCall(CreateFromCompiledBody, &creation);
   if (fault != 0) {
@@ -84,38 +85,54 @@ bool CreateFromCompiled(CompiledCreation& creation, const ByteString& compiled, 
 // and a compiler for the misses.
 bool CacheReady() { return ShaderCacheDirUsable && CompilerAvailable(); }
 
+// Only the first damaged cache file of a run is logged as a warning.
+void WarnDamagedEntry(const std::wstring& name) {
+  static LONG warned = 0;
+  if (InterlockedExchange(&warned, 1) == 0)
+    LogLine(GetLog(), LogWarning, "Shader cache file %ls is damaged: deleted and compiled again",
+            name.c_str());
+}
+
 // Whether the cached path created the effect; `result` is then the answer.
-// A cached object is tried first. A miss, or a cached object that fails,
-// is compiled afresh, and a fresh object is written to the cache only once
-// it has created the effect; a cached object that fails and is not replaced
-// is deleted, so that damage costs one creation, not every one. A source
-// that does not compile is not compiled again in this run.
+// A cached object is tried only once it matches its checksum. Any other file
+// of the name misses and is deleted; so is a verified object that D3DX
+// faults on or refuses, before the compiler runs on a heap that D3DX may
+// have damaged, so that a bad entry costs at most one crash. A fresh object
+// is written to the cache only once it has created the effect. A source that
+// does not compile is not compiled again in this run.
 bool CreateCached(IDirect3DDevice9* device, const void* source, uint32_t length, const char* displayName,
                   const D3DXMACRO* macros, ID3DXInclude* include, ID3DXEffectPool* pool, ID3DXEffect** effect,
                   ID3DXBuffer** errors, HRESULT& result) {
   const std::wstring name = MakeCacheName(source, length, reinterpret_cast<const EffectMacro*>(macros));
   if (IsRefusedSource(name)) return false;
   CompiledCreation creation = {device, nullptr, 0, macros, include, pool, effect, errors, E_FAIL};
-  const ByteString cached = ReadCacheFile(name);
-  if (!cached.empty()) {
+  ByteString cached = ReadCacheFile(name);
+  const bool present = !cached.empty();
+  const CacheEntryCheck check = CheckCacheEntry(cached);
+  if (check == CacheEntryCheck::kVerified) {
     LogLine(GetLog(), LogInfo, "shader cache hint! %s", displayName);
-    if (CreateFromCompiled(creation, cached, displayName, true)) {
+    if (CreateFromCompiled(creation, cached.data() + kCacheEntryHeaderSize,
+                           cached.size() - kCacheEntryHeaderSize, displayName, true)) {
       result = creation.result;
       return true;
     }
+    cached.erase(0, kCacheEntryHeaderSize);
   } else {
     LogLine(GetLog(), LogInfo, "shader cache miss! %s", displayName);
+    if (check == CacheEntryCheck::kDamaged) WarnDamagedEntry(name);
+    cached.clear();
   }
+  if (present) RemoveCacheFile(name);
 
   ByteString fresh;
   if (FAILED(CompileEffect(source, length, macros, include, fresh))) {
     RememberRefusedSource(name);
-  } else if (fresh != cached && CreateFromCompiled(creation, fresh, displayName, false)) {
-    WriteCacheFile(name, fresh);
+  } else if (fresh != cached &&
+             CreateFromCompiled(creation, fresh.data(), fresh.size(), displayName, false)) {
+    WriteCacheFile(name, MakeCacheEntry(fresh));
     result = creation.result;
     return true;
   }
-  if (!cached.empty()) RemoveCacheFile(name);
   return false;
 }
 

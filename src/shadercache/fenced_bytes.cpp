@@ -5,17 +5,17 @@
 #include <algorithm>
 #include <cstring>
 
-FencedBytes::FencedBytes(const ByteString& bytes) {
+FencedBytes::FencedBytes(const char* bytes, size_t size) {
   SYSTEM_INFO system;
   GetSystemInfo(&system);
   const size_t page = system.dwPageSize;
-  const size_t dataBytes = std::max<size_t>(1, (bytes.size() + page - 1) / page) * page;
+  const size_t dataBytes = std::max<size_t>(1, (size + page - 1) / page) * page;
   // The page after the data stays reserved only: no access.
   region = VirtualAlloc(nullptr, dataBytes + page, MEM_RESERVE, PAGE_NOACCESS);
   if (region == nullptr) return;
   if (VirtualAlloc(region, dataBytes, MEM_COMMIT, PAGE_READWRITE) == nullptr) return;
-  char* start = static_cast<char*>(region) + dataBytes - bytes.size();
-  std::memcpy(start, bytes.data(), bytes.size());
+  char* start = static_cast<char*>(region) + dataBytes - size;
+  std::memcpy(start, bytes, size);
   data = start;
 }
 

@@ -1,13 +1,13 @@
 #pragma once
 
-#include "shadercache/cache_key.h"
+#include <cstddef>
 
 // A copy of bytes that ends flush against an inaccessible page: a reader
 // that runs past their end faults at once instead of reading on into
 // whatever memory follows (a cut-short effect object holds counts and
 // offsets that lead there).
 struct FencedBytes {
-  explicit FencedBytes(const ByteString& bytes);
+  FencedBytes(const char* bytes, size_t size);
   ~FencedBytes();
   FencedBytes(const FencedBytes&) = delete;
   FencedBytes& operator=(const FencedBytes&) = delete;

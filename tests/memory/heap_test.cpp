@@ -31,8 +31,21 @@ TEST(HavokHeap, BlocksComeFromTheAlignedHeapUntilShutDown) {
     CallMember(game::kHavokHeapFree, allocator, {block, static_cast<uint32_t>(size)});
   }
   CallMember(game::kHavokHeapFree, allocator, {0, 0});
+  // No block starts a page, where it would pass for a foreign one.
+  std::vector<uint32_t> held;
+  for (int i = 0; i < 4000; ++i) held.push_back(CallMember(game::kHavokHeapAllocate, allocator, {48}));
+  for (uint32_t block : held) {
+    EXPECT_NE(block % 0x1000, 0u);
+    CallMember(game::kHavokHeapFree, allocator, {block, 48});
+  }
   EXPECT_EQ(GameGlobal<uint32_t>(kHavokGameAllocations), 0u);
   EXPECT_EQ(GameGlobal<uint32_t>(kHavokGameFrees), 0u);
+  // A block freed twice reaches the aligned heap once, then the game.
+  const uint32_t twice = CallMember(game::kHavokHeapAllocate, allocator, {32});
+  for (uint32_t frees : {0u, 1u}) {
+    CallMember(game::kHavokHeapFree, allocator, {twice, 32});
+    EXPECT_EQ(GameGlobal<uint32_t>(kHavokGameFrees), frees);
+  }
 
   // Refusals answer null and log the size, the text's own newline leaving an
   // empty line.
@@ -51,7 +64,7 @@ TEST(HavokHeap, BlocksComeFromTheAlignedHeapUntilShutDown) {
   EXPECT_TRUE(InStandinArena(CallMember(game::kHavokHeapAllocate, allocator, {64})));
   CallMember(game::kHavokHeapFree, allocator, {kHavokArena, 64});
   EXPECT_EQ(GameGlobal<uint32_t>(kHavokGameAllocations), 1u);
-  EXPECT_EQ(GameGlobal<uint32_t>(kHavokGameFrees), 1u);
+  EXPECT_EQ(GameGlobal<uint32_t>(kHavokGameFrees), 2u);
 }
 
 // {allocator, block, size} of the game's last free.
@@ -62,17 +75,20 @@ std::vector<uint32_t> LastGameFree() {
 
 // Game blocks from before the redirection, freed after it, go back to the
 // game's free routine with the caller's allocator and size, whatever lies
-// before them: a live heap block's address, or a page that cannot be read.
-// The hook's own blocks never reach it. The case runs under Wine's heap
-// checks (CMakeLists.txt), which flag a live block freed behind its owner.
+// before them: a live heap block's address, the mark that fixed keys once
+// gave, or a page that cannot be read. The hook's own blocks never reach
+// it. The case runs under Wine's heap checks (CMakeLists.txt), which flag a
+// live block freed behind its owner.
 TEST(HavokHeap, EveryBlockGoesBackToTheAllocatorThatHandedItOut) {
   PlaceGameMemory();
   const uint32_t allocator[4] = {};
   const auto allocatorAddress = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(allocator));
   void* live = std::malloc(48);
-  const uint32_t first = CallMember(game::kHavokHeapAllocate, allocator, {32});
-  const uint32_t second = CallMember(game::kHavokHeapAllocate, allocator, {32});
-  GameGlobal<void*>(second - 4) = live;
+  uint32_t game[3];
+  for (uint32_t& block : game) block = CallMember(game::kHavokHeapAllocate, allocator, {32});
+  GameGlobal<void*>(game[1] - 4) = live;
+  GameGlobal<uint32_t>(game[2] - 8) = game[2] ^ 0x5A17C0DEu;
+  GameGlobal<uint32_t>(game[2] - 4) = _rotl(game[2], 16) ^ 0xB10C4EADu;
   auto* pages =
       static_cast<uint8_t*>(VirtualAlloc(nullptr, 0x2000, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
   DWORD old;
@@ -83,11 +99,11 @@ TEST(HavokHeap, EveryBlockGoesBackToTheAllocatorThatHandedItOut) {
   ASSERT_NO_FATAL_FAILURE(StartGame(host, nullptr));
   const uint32_t own = CallMember(game::kHavokHeapAllocate, allocator, {32});
   uint32_t gameFrees = 0;
-  for (uint32_t block : {second, own, pageStart, first, pageStart + 4}) {
-    const bool game = block != own;
+  for (uint32_t block : {game[1], own, pageStart, game[0], pageStart + 4, game[2]}) {
+    const bool toGame = block != own;
     CallMember(game::kHavokHeapFree, allocator, {block, 24});
-    EXPECT_EQ(GameGlobal<uint32_t>(kHavokGameFrees), gameFrees += game) << std::hex << block;
-    if (game) {
+    EXPECT_EQ(GameGlobal<uint32_t>(kHavokGameFrees), gameFrees += toGame) << std::hex << block;
+    if (toGame) {
       EXPECT_EQ(LastGameFree(), (std::vector<uint32_t>{allocatorAddress, block, 24})) << std::hex << block;
     }
   }

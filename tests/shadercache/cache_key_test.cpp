@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "shadercache/cache_entry.h"
 #include "shadercache/sha256.h"
 #include "simd/cpu_features.h"
 
@@ -121,6 +122,26 @@ TEST(CacheKey, SourceBytesTakenAsTheyAre) {
   EXPECT_NE(Name(source, nullptr), Name(std::string("a\0b\nc\0", 6), nullptr));
   // The length counts, not a terminator: the same bytes cut short differ.
   EXPECT_NE(Name(source, nullptr), Name(source.substr(0, 6), nullptr));
+}
+
+// An object of whole rounds, whole words and single bytes: every flipped bit
+// and every cut of its entry is caught; a bare object is untagged.
+TEST(CacheEntry, NoDamageIsTakenForAVerifiedEntry) {
+  std::string object(303, '\0');
+  for (size_t i = 0; i < object.size(); ++i) object[i] = static_cast<char>(i * 37 + (i >> 4));
+  const std::string entry = MakeCacheEntry(object);
+  ASSERT_EQ(CheckCacheEntry(entry), CacheEntryCheck::kVerified);
+  EXPECT_EQ(entry.substr(kCacheEntryHeaderSize), object);
+  for (size_t bit = 0; bit < entry.size() * 8; ++bit) {
+    std::string flipped = entry;
+    flipped[bit / 8] = static_cast<char>(flipped[bit / 8] ^ (1 << (bit % 8)));
+    ASSERT_NE(CheckCacheEntry(flipped), CacheEntryCheck::kVerified) << bit;
+  }
+  for (size_t size = 0; size < entry.size(); ++size)
+    ASSERT_EQ(CheckCacheEntry(entry.substr(0, size)),
+              size < 4 ? CacheEntryCheck::kUntagged : CacheEntryCheck::kDamaged)
+        << size;
+  EXPECT_EQ(CheckCacheEntry(object), CacheEntryCheck::kUntagged);
 }
 
 }  // namespace

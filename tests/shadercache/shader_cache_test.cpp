@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "shadercache/cache_entry.h"
 #include "shadercache/cache_key.h"
 #include "standin/standin.h"
 #include "standin_compiler.h"
@@ -194,7 +195,7 @@ TEST_F(ShaderCache, MissWritesTheObjectAndHitSkipsTheCompiler) {
   EXPECT_EQ(Compile(0).flags2, 0u);
   EXPECT_EQ(Compile(0).include, include);
   EXPECT_EQ(CacheFiles(), Lines{Name(kSource)});
-  EXPECT_EQ(ReadFile(CacheFile(kSource)), testeffect::CompiledEffect(kValue));
+  EXPECT_EQ(ReadFile(CacheFile(kSource)), MakeCacheEntry(testeffect::CompiledEffect(kValue)));
   EXPECT_EQ(Create(kSource), Made(kValue));
   EXPECT_EQ(Compiler().calls, 1);
 
@@ -246,46 +247,74 @@ TEST_F(ShaderCache, OffLeavesD3DXAlone) {
   EXPECT_TRUE(Compile(0).sourceNameNull);
 }
 
-// Damaged files found at start, each under the name of its own source, all
-// of which compile to an effect of value 5: the first creation is right and
-// leaves the file complete, the next one is a hit. A damaged object whose
-// source no longer compiles is removed.
-TEST_F(ShaderCache, DamagedCacheFilesAreReplacedOrRemoved) {
-  const std::string object = testeffect::CompiledEffect(5);
-  const std::pair<std::string, std::string> damaged[] = {
-      {"value=5 a", object.substr(0, 6)},  // the offset to the main part cut in two
-      {"value=5 b", object.substr(0, object.size() / 2)},
-      {"value=5 c", std::string(40, '\xA5')},  // taken by D3DX for source text, which does not compile
-      {"value=5 d", object.substr(0, 60)},
-      {"no value", object.substr(0, 60)},
-  };
-  CreateDirectoryA(CacheFolder().c_str(), nullptr);
-  for (const auto& [source, bytes] : damaged) WriteFile(CacheFile(source), bytes);
-  WriteFile(CacheFile("value=5 e"), object + "trailing bytes");
-  Start(kCacheOn);
-
-  for (const auto& [source, bytes] : damaged) {
-    if (source == "no value") continue;
-    EXPECT_EQ(source == "value=5 d" ? Create(source.data(), 9, nullptr, 0, nullptr, false)  // no error slot
-                                    : Create(source),
-              Made(5))
-        << source;
-    EXPECT_EQ(ReadFile(CacheFile(source)), object) << source;
+// Asked for an include while compiling: notes whether `watched` existed.
+struct WatchingInclude : ID3DXInclude {
+  STDMETHOD(Open)(D3DXINCLUDE_TYPE, LPCSTR, LPCVOID, LPCVOID* data, UINT* bytes) override {
+    fileThere = GetFileAttributesA(watched.c_str()) != INVALID_FILE_ATTRIBUTES;
+    *data = "", *bytes = 0;
+    return S_OK;
   }
-  EXPECT_EQ(Create("value=5 e"), Made(5));  // D3DX takes what follows the object
-  EXPECT_EQ(ReadFile(CacheFile("value=5 e")), object + "trailing bytes");
-  EXPECT_EQ(Create("no value").errors, "standin: no value");
-  EXPECT_EQ(GetFileAttributesA(CacheFile("no value").c_str()), INVALID_FILE_ATTRIBUTES);
-  const int calls = Compiler().calls;
-  for (const char* source : {"value=5 a", "value=5 b", "value=5 c", "value=5 d"})
-    EXPECT_EQ(Create(source), Made(5)) << source;
-  EXPECT_EQ(Compiler().calls, calls);
+  STDMETHOD(Close)(LPCVOID) override { return S_OK; }
+  std::string watched;
+  bool fileThere = true;
+};
 
-  // D3DX ran past the end of the cut objects into the fence, or refused them.
-  const std::string hit = "INFO: shader cache hint! ", fault = "WARNING: shader cache fault C0000005! ";
-  EXPECT_EQ(Log(logStart_),
-            (Lines{hit, fault, hit, fault, hit, "WARNING: shader cache object refused 80004005! ", hit, fault,
-                   hit, hit, fault, hit, hit, hit, hit}));
+// Files found at start, each under the name of its own source, all of which
+// compile to an effect of value 5: each creation is right at once and leaves
+// a verified entry that the next run hits. Only entries that match their
+// checksum reach D3DX; one that D3DX then faults on or refuses is deleted
+// before the compiler runs. Leftover temporary files are deleted at start.
+TEST_F(ShaderCache, DamagedEntriesAreReplacedAndHitInTheNextRun) {
+  const std::string object = testeffect::CompiledEffect(5), entry = MakeCacheEntry(object);
+  std::string faulting = entry, wrongValue = entry;
+  faulting[kCacheEntryHeaderSize + 5] ^= 0x40;     // the main part far past the object
+  wrongValue[kCacheEntryHeaderSize + 52] ^= 0x10;  // a value D3DX takes
+  const std::pair<std::string, std::string> files[] = {
+      {"value=5 a", entry.substr(0, 60)},
+      {"value=5 b", faulting},
+      {"value=5 c", wrongValue},
+      {"value=5 d", object},  // written before entries had a checksum
+      {"#include\nvalue=5 e", MakeCacheEntry(object.substr(0, 60))},
+      {"value=5 f", MakeCacheEntry(std::string(40, '\xA5'))},  // taken by D3DX for source text
+      {"no value", object}};
+  CreateDirectoryA(CacheFolder().c_str(), nullptr);
+  for (const auto& [source, bytes] : files) WriteFile(CacheFile(source), bytes);
+  for (const char* name : {"writing-0000abcd.tmp", "writing-notes.txt"})
+    WriteFile(CacheFolder() + "\\" + name, "");
+  Start(kCacheOn);
+  WatchingInclude include;
+  include.watched = CacheFile(files[4].first);
+  for (const auto& [source, bytes] : files) {
+    const Outcome outcome = Create(source.data(), static_cast<UINT>(source.size()), nullptr, 0, &include);
+    if (source == "no value")
+      EXPECT_EQ(outcome.errors, "standin: no value");
+    else
+      EXPECT_EQ(outcome, Made(5)) << source;
+  }
+  EXPECT_FALSE(include.fileThere);
+  const std::string miss = "INFO: shader cache miss! ", hit = "INFO: shader cache hint! ";
+  EXPECT_EQ(Log(logStart_), (Lines{miss,
+                                   "WARNING: Shader cache file " + Name(files[0].first) +
+                                       " is damaged: deleted and compiled again",
+                                   miss, miss, miss, hit, "WARNING: shader cache fault C0000005! ", hit,
+                                   "WARNING: shader cache object refused 80004005! ", miss}));
+
+  host_.Unload();
+  Start(kCacheOn);
+  const int calls = Compiler().calls;
+  Lines expected = {"writing-notes.txt"};
+  for (const auto& [source, bytes] : files) {
+    if (source == "no value") continue;
+    EXPECT_EQ(Create(source.data(), static_cast<UINT>(source.size()), nullptr, 0, &include), Made(5));
+    EXPECT_EQ(ReadFile(CacheFile(source)), entry) << source;
+    expected.push_back(Name(source));
+  }
+  EXPECT_EQ(Compiler().calls, calls);
+  EXPECT_EQ(Log(logStart_), Lines(6, hit));
+  Lines found = CacheFiles();
+  std::sort(expected.begin(), expected.end());
+  std::sort(found.begin(), found.end());
+  EXPECT_EQ(found, expected);
 }
 
 // Objects large enough that a write takes a while; every round a new effect.
@@ -306,8 +335,9 @@ TEST_F(ShaderCache, ConcurrentMissesLeaveOneCompleteFile) {
     for (std::thread& thread : threads) thread.join();
     CloseHandle(go);
     for (const Outcome& outcome : outcomes) EXPECT_EQ(outcome, Made(static_cast<float>(round))) << round;
-    EXPECT_EQ(ReadFile(CacheFile(source)),
-              testeffect::CompiledEffect(static_cast<float>(round)) + std::string(300000, '\x5A'));
+    EXPECT_EQ(
+        ReadFile(CacheFile(source)),
+        MakeCacheEntry(testeffect::CompiledEffect(static_cast<float>(round)) + std::string(300000, '\x5A')));
   }
   EXPECT_EQ(CacheFiles().size(), static_cast<size_t>(kRounds));
   for (const std::string& line : Log(logStart_)) EXPECT_EQ(line.find("WARNING"), std::string::npos) << line;

@@ -34,8 +34,14 @@ struct Blob : ID3D10Blob {
 HRESULT Compile(const std::string& text, const D3D_SHADER_MACRO* macros, ID3DInclude* include,
                 ID3DBlob** code, ID3DBlob** errors) {
   const char* problem = nullptr;
-  if (text.find("#include") != std::string::npos && include == nullptr)
-    problem = "standin: #include without an include handler";
+  if (text.find("#include") != std::string::npos) {
+    LPCVOID data = nullptr;
+    UINT bytes = 0;
+    if (include == nullptr)
+      problem = "standin: #include without an include handler";
+    else if (SUCCEEDED(include->Open(D3D_INCLUDE_LOCAL, "part.fxh", nullptr, &data, &bytes)))
+      include->Close(data);
+  }
   const size_t at = text.find("value=");
   if (at == std::string::npos) problem = "standin: no value";
   if (problem != nullptr) {

@@ -7,7 +7,8 @@
 // into testeffect::CompiledEffect of that number, or of the definition of a
 // macro named VALUE when there is one; "pad=<count>" appends that many bytes
 // after the object, which D3DX ignores. A source holding "#include" needs an
-// include handler. Anything else fails with E_FAIL and an error message.
+// include handler, which is asked to open "part.fxh" (its content unused).
+// Anything else fails with E_FAIL and an error message.
 
 #include <cstdint>
 
