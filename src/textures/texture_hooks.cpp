@@ -41,6 +41,11 @@ void FillImageInfo(const DdsHeader& header, D3DFORMAT format, D3DXIMAGE_INFO* in
   info->ImageFileFormat = D3DXIFF_DDS;
 }
 
+HRESULT Reported(const D3DXIMAGE_INFO& info, D3DXIMAGE_INFO* pSrcInfo) {
+  if (pSrcInfo != nullptr) *pSrcInfo = info;
+  return S_OK;
+}
+
 }  // namespace
 
 HRESULT TryLoadDds(IDirect3DDevice9* pDevice, LPCVOID pSrcData, UINT SrcDataSize,
@@ -80,18 +85,24 @@ HRESULT TryLoadDdsEx(IDirect3DDevice9* pDevice, LPCVOID pSrcData, UINT SrcDataSi
   if (!ParseDdsHeader(pSrcData, SrcDataSize, &file)) return E_FAIL;
   const auto fileFormat = static_cast<D3DFORMAT>(FormatFromPixelFormat(file.header.ddspf));
   if ((Format != D3DFMT_UNKNOWN && Format != fileFormat) || !IsPlainTexture(file.header)) return E_FAIL;
-  if (pSrcInfo != nullptr) FillImageInfo(file.header, fileFormat, pSrcInfo);
+  // The file's own description, written only when this path makes the
+  // texture: a failed call leaves the caller's record as it was, as D3DX
+  // does, and D3DX fills it itself when it gets the call.
+  D3DXIMAGE_INFO info;
+  FillImageInfo(file.header, fileFormat, &info);
   // Lowered texture quality: the texture starts at a smaller stored level.
   if (!SkipLevels(&file, SkippedLevels(MipFilter, StoredLevelCount(file.header)))) return E_FAIL;
 
   const DdsHeader& header = file.header;
-  if (LoadAllLevels(pDevice, header, file.pixels, file.pixelBytes, Pool, ppTexture) == S_OK) return S_OK;
+  if (LoadAllLevels(pDevice, header, file.pixels, file.pixelBytes, Pool, ppTexture) == S_OK) {
+    return Reported(info, pSrcInfo);
+  }
   // A compressed file becomes 32-bit ARGB only on a device that refuses its
   // format.
   if (IsBlockCompressed(fileFormat) && !DeviceTakesTextureFormat(pDevice, fileFormat, 0)) {
     if (LoadBlockCompressedConverted(pDevice, header, file.pixels, file.pixelBytes, Pool, ppTexture) ==
         S_OK) {
-      return S_OK;
+      return Reported(info, pSrcInfo);
     }
     if (D3dxCreateEx()(pDevice, pSrcData, SrcDataSize, Width, Height, MipLevels, 0, D3DFMT_A8R8G8B8, Pool,
                        Filter, MipFilter, ColorKey, pSrcInfo, nullptr, ppTexture) == S_OK) {
