@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "../tests/textures/d3d_support.h"
-#include "../tests/textures/dds_builder.h"
+#include "dds_builder.h"
 #include "simd/cpu_features.h"
 #include "textures/copy_bytes.h"
 #include "textures/expand_rgb.h"

@@ -71,7 +71,8 @@ TEST(DdsCheck, FoldersYieldTheirDdsFilesSortedAndUnreadableOnesAreNamed) {
 
   CheckSummary summary;
   std::vector<std::string> lines;
-  for (FileVerdict& file : ListFiles({root.u8string(), missing})) {
+  std::vector<std::string> emptyFolders;
+  for (FileVerdict& file : ListFiles({root.u8string(), missing}, &emptyFolders)) {
     file = CheckFile(fs::u8path(file.path), DdsCall{});
     summary.Add(file);
     lines.push_back(fs::u8path(file.path).filename().u8string() + " " +
