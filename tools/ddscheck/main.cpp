@@ -27,8 +27,9 @@ constexpr char kUsage[] =
     "  Textures packed in .bsa archives cannot be checked: unpack them first.\n"
     "  The device is taken to be a typical Direct3D 9 one (as Wine's): it makes\n"
     "  textures of the usual 8- to 128-bit formats and DXT1 to DXT5, DXT ones only\n"
-    "  when level 0 is a multiple of 4 wide and high; it refuses 24-bit R8G8B8,\n"
-    "  which Quelbrand therefore widens to A8R8G8B8.\n"
+    "  when level 0 is a multiple of 4 wide and high. It refuses 24-bit R8G8B8,\n"
+    "  which Quelbrand therefore widens to A8R8G8B8, and A8R3G3B2, A4L4, CxV8U8,\n"
+    "  UYVY, YUY2, RGBG and GRGB, which are left to D3DX.\n"
     "options:\n"
     "  --json            machine-readable output\n"
     "  --ex              judge the game's extended call (D3DXCreateTextureFromFileInMemoryEx)\n"
@@ -178,7 +179,7 @@ int Check(const Options& options) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   Options options;
   if (!ParseArguments(Arguments(argc, argv), &options)) {
     std::fputs(kUsage, stderr);
@@ -198,4 +199,17 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "quelbrand-ddscheck: %s\n", error.what());
     return 1;
   }
+}
+
+int main(int argc, char** argv) {
+#ifdef _WIN32
+  // Names are printed in UTF-8; the console's own code page is put back.
+  const UINT consoleCodePage = GetConsoleOutputCP();
+  if (consoleCodePage != 0) SetConsoleOutputCP(CP_UTF8);
+  const int status = Run(argc, argv);
+  if (consoleCodePage != 0) SetConsoleOutputCP(consoleCodePage);
+  return status;
+#else
+  return Run(argc, argv);
+#endif
 }
