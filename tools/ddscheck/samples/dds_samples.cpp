@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <initializer_list>
+#include <utility>
 
 #include "dds_builder.h"
 
@@ -92,9 +93,9 @@ std::vector<DdsSample> DdsSamples() {
   DdsCall skipOne = ExCall(0);
   skipOne.mipFilter = 1u << 26;
   samples.push_back({"dxt1-skip-one-level", dxt1, skipOne, DdsServed});
-  for (uint32_t side : {1u, 3u, 6u}) {
-    samples.push_back({"dxt5-" + std::to_string(side) + "x5", MakeDdsWithMips(Dxt5PixelFormat(), side, 5),
-                       ExCall(side % 2), DdsDxtSize});
+  for (auto [width, height] : {std::pair{1u, 1u}, {3u, 5u}, {6u, 6u}}) {
+    samples.push_back({"dxt5-" + std::to_string(width) + "x" + std::to_string(height),
+                       MakeDdsWithMips(Dxt5PixelFormat(), width, height), ExCall(width % 2), DdsDxtSize});
   }
 
   samples.push_back({"text", {'h', 'e', 'l', 'l', 'o'}, plain, DdsNotDds});
