@@ -50,8 +50,7 @@ bool IsDefaultExtent(uint32_t value) { return value == 0 || value == kD3dxDefaul
 bool ArgumentsRefused(const DdsCall& call) {
   return call.ex &&
          (call.usage != 0 || call.palette || call.colorKey != 0 ||
-          (call.pool != kPoolDefault && call.pool != kPoolManaged) || !IsDefaultExtent(call.width) ||
-          !IsDefaultExtent(call.height) || !IsDefaultExtent(call.mipLevels));
+          (call.pool != kPoolDefault && call.pool != kPoolManaged) || !IsDefaultExtent(call.mipLevels));
 }
 
 // Why ParseDdsHeader turned the file down.
@@ -106,7 +105,11 @@ DdsReason LevelsVerdict(const DdsFile& file, uint32_t format, DdsVerdict* verdic
 DdsReason Decide(DdsFile file, const DdsCall& call, DdsVerdict* verdict) {
   const DdsHeader& header = file.header;
   const uint32_t format = verdict->format;
-  if (call.ex && call.format != 0 && call.format != format) return DdsRefusedArguments;
+  if (call.ex &&
+      ((call.format != 0 && call.format != format) || !TakesSizeArgument(call.width, header.width) ||
+       !TakesSizeArgument(call.height, header.height))) {
+    return DdsRefusedArguments;
+  }
   if ((header.caps2 & kCaps2CubeMap) != 0) return DdsCubeMap;
   if (header.caps2 != 0) return DdsVolume;
   if ((header.flags & kDdsDepthFlag) != 0) return DdsDepth;

@@ -77,12 +77,14 @@ HRESULT TryLoadDdsEx(IDirect3DDevice9* pDevice, LPCVOID pSrcData, UINT SrcDataSi
   if (pDevice == nullptr || ppTexture == nullptr) return E_FAIL;
   // Colour keys need every texel looked at: D3DX's work.
   if (Usage != 0 || pPalette != nullptr || ColorKey != 0 ||
-      (Pool != D3DPOOL_DEFAULT && Pool != D3DPOOL_MANAGED) || !IsDefaultExtent(Width) ||
-      !IsDefaultExtent(Height) || !IsDefaultExtent(MipLevels)) {
+      (Pool != D3DPOOL_DEFAULT && Pool != D3DPOOL_MANAGED) || !IsDefaultExtent(MipLevels)) {
     return E_FAIL;
   }
   DdsFile file;
-  if (!ParseDdsHeader(pSrcData, SrcDataSize, &file)) return E_FAIL;
+  if (!ParseDdsHeader(pSrcData, SrcDataSize, &file) || !TakesSizeArgument(Width, file.header.width) ||
+      !TakesSizeArgument(Height, file.header.height)) {
+    return E_FAIL;
+  }
   const auto fileFormat = static_cast<D3DFORMAT>(FormatFromPixelFormat(file.header.ddspf));
   if ((Format != D3DFMT_UNKNOWN && Format != fileFormat) || !IsPlainTexture(file.header)) return E_FAIL;
   // The file's own description, written only when this path makes the

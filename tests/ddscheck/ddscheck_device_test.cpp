@@ -19,7 +19,7 @@ namespace {
 
 // Every argument the checker has an option for, one change at a time.
 std::vector<DdsCall> Calls() {
-  std::vector<DdsCall> calls(9);
+  std::vector<DdsCall> calls(10);
   for (size_t i = 1; i < calls.size(); ++i) calls[i].ex = true;
   calls[2].pool = 0;
   calls[3].mipFilter = 1u << 26;
@@ -29,6 +29,7 @@ std::vector<DdsCall> Calls() {
   calls[6].width = calls[6].height = calls[6].mipLevels = 0;
   calls[7].usage = D3DUSAGE_DYNAMIC;
   calls[8].format = D3DFMT_A8R8G8B8;
+  calls[9].width = calls[9].height = D3DX_DEFAULT_NONPOW2;
   return calls;
 }
 
