@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "../tests/textures/d3d_support.h"
-#include "../tests/textures/dds_builder.h"
+#include "dds_builder.h"
 #include "simd/cpu_features.h"
 #include "textures/copy_bytes.h"
 #include "textures/expand_rgb.h"
@@ -104,6 +104,10 @@ Timings Interleaved(
   return {times};
 }
 
+// The width and height both calls ask for: D3DX_DEFAULT, or with "nonpow2"
+// D3DX_DEFAULT_NONPOW2.
+UINT requestedSide = D3DX_DEFAULT;
+
 struct Bench {
   IDirect3DDevice9* device;
   IDirect3DQuery9* finished;
@@ -127,15 +131,15 @@ struct Bench {
 
   IDirect3DTexture9* ByD3dx(const std::vector<uint8_t>& file, D3DPOOL pool) const {
     IDirect3DTexture9* texture = nullptr;
-    d3dx(device, file.data(), static_cast<UINT>(file.size()), D3DX_DEFAULT, D3DX_DEFAULT, D3DX_DEFAULT, 0,
+    d3dx(device, file.data(), static_cast<UINT>(file.size()), requestedSide, requestedSide, D3DX_DEFAULT, 0,
          D3DFMT_UNKNOWN, pool, D3DX_DEFAULT, D3DX_DEFAULT, 0, nullptr, nullptr, &texture);
     return texture;
   }
 
   IDirect3DTexture9* Direct(const std::vector<uint8_t>& file, D3DPOOL pool) const {
     IDirect3DTexture9* texture = nullptr;
-    FastCreateTextureFromFileInMemoryEx(device, file.data(), static_cast<UINT>(file.size()), D3DX_DEFAULT,
-                                        D3DX_DEFAULT, D3DX_DEFAULT, 0, D3DFMT_UNKNOWN, pool, D3DX_DEFAULT,
+    FastCreateTextureFromFileInMemoryEx(device, file.data(), static_cast<UINT>(file.size()), requestedSide,
+                                        requestedSide, D3DX_DEFAULT, 0, D3DFMT_UNKNOWN, pool, D3DX_DEFAULT,
                                         D3DX_DEFAULT, 0, nullptr, nullptr, &texture);
     return texture;
   }
@@ -265,7 +269,8 @@ void TimeCopies() {
 }  // namespace
 
 // "texture_bench copies" times the byte copies alone; "texture_bench FORMAT
-// [SIZE]" the textures of one format (and size) alone.
+// [SIZE [nonpow2]]" the textures of one format (and size) alone, "nonpow2"
+// asking for D3DX_DEFAULT_NONPOW2 sides.
 int main(int argc, char** argv) {
   ExpandRgbRow = SelectExpandRgbRow(CpuFeatures.leaf1Ecx);
   if (argc > 1 && std::strcmp(argv[1], "copies") == 0) {
@@ -287,6 +292,7 @@ int main(int argc, char** argv) {
       ParallelThreadLimit(), ExpandRgbRow == ExpandRgbRowSsse3 ? "SSSE3" : "SSE2", kRounds);
   const Bench bench = {device, finished, d3dx};
   const char* onlyFormat = argc > 1 ? argv[1] : nullptr;
+  if (argc > 3 && std::strcmp(argv[3], "nonpow2") == 0) requestedSide = D3DX_DEFAULT_NONPOW2;
   TimeTextures(bench, onlyFormat, argc > 2 ? static_cast<UINT>(std::atoi(argv[2])) : 0);
   if (onlyFormat == nullptr) TimeCopies();
   finished->Release();

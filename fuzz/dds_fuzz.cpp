@@ -38,10 +38,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckSurface(header.width, header.height, header.ddspf.fourCc);
     LevelsFit(header.width, header.height, format, header.mipMapCount, file.pixelBytes);
   }
-  DdsCall plain, exDefaultPool;
-  exDefaultPool.ex = true;
+  DdsCall plain, exDefaultPool, skipping;
+  exDefaultPool.ex = skipping.ex = true;
   exDefaultPool.pool = 0;
-  for (const DdsCall& call : {plain, exDefaultPool}) {
+  skipping.mipFilter = 2u << 26;  // two stored levels skipped
+  skipping.width = kD3dxDefaultNonPow2;
+  for (const DdsCall& call : {plain, exDefaultPool, skipping}) {
     const DdsVerdict verdict = JudgeDds(data, size32, call);
     Require(verdict.reason < DdsReasonCount);
     if (verdict.reason == DdsServed) {

@@ -239,6 +239,12 @@ bool LevelsFit(uint32_t width, uint32_t height, uint32_t format, uint32_t levels
   return true;
 }
 
+bool TakesSizeArgument(uint32_t argument, uint32_t side) {
+  constexpr uint32_t kD3dxDefault = 0xFFFFFFFF;
+  const bool powerOfTwo = side != 0 && (side & (side - 1)) == 0;
+  return argument == 0 || argument == kD3dxDefault || (argument == kD3dxDefaultNonPow2 && powerOfTwo);
+}
+
 uint32_t SkippedLevels(uint32_t mipFilter, uint32_t storedLevels) {
   constexpr uint32_t kD3dxDefault = 0xFFFFFFFF;
   constexpr uint32_t kSkipShift = 26, kSkipMask = 0x1F;

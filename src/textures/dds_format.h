@@ -113,6 +113,16 @@ uint32_t FullChainLevelCount(uint32_t width, uint32_t height);
 // No texture has more levels: a 32-bit extent halves to 1 in 31 steps.
 constexpr uint32_t kMaxLevels = 32;
 
+// D3DX_DEFAULT_NONPOW2: as a width or height, the file's own side.
+constexpr uint32_t kD3dxDefaultNonPow2 = 0xFFFFFFFE;
+
+// Whether a width or height argument of the Ex call asks for the file's own
+// `side`, which the direct path makes: 0 or D3DX_DEFAULT (the direct path
+// keeps a file's size where D3DX would round it up to a power of two), or
+// D3DX_DEFAULT_NONPOW2 on a side that is a power of two (the same texture as
+// D3DX_DEFAULT gives).
+bool TakesSizeArgument(uint32_t argument, uint32_t side);
+
 // Levels that a D3DX MipFilter asks to leave out at the top of a DDS file
 // (D3DX_SKIP_DDS_MIP_LEVELS): none for D3DX_DEFAULT, and none unless the
 // file stores more levels than that.

@@ -1,27 +1,31 @@
 #pragma once
 
-// What the direct texture path does with a DDS file, judged from the file's
-// bytes and the creation call alone, with the same header, format, level and
-// size checks the load paths make. The device has the last word on formats
-// and sizes it cannot create; 24-bit RGB is taken to be refused by it, as
-// Direct3D 9 devices do, and so is widened.
+// What a texture creation call does with a DDS file, judged from the file's
+// bytes and the call alone, with the same header, format, level and size
+// checks the direct texture path makes. Where the path asks the device, the
+// verdict assumes a typical Direct3D 9 device (the one Wine provides): it
+// makes textures of the formats listed in dds_verdict.cpp and of no other,
+// block-compressed ones only when level 0 is a multiple of 4 in both
+// directions, and it refuses 24-bit RGB, which the path therefore widens.
 
 #include <cstdint>
 
 enum DdsReason : uint32_t {
-  DdsServed,           // in the file's own format, every level copied
-  DdsServedWidened,    // 24-bit RGB widened to 32-bit ARGB
-  DdsServedConverted,  // block-compressed, converted by the device, levels generated
-  DdsNotDds,           // no "DDS " magic or damaged header records
-  DdsShortData,        // fewer bytes than the header's levels need
-  DdsDx10Header,       // the extended header: formats only D3DX reads
-  DdsCubeMap,
+  DdsServed,            // in the file's own format, every level copied
+  DdsServedWidened,     // 24-bit RGB widened to 32-bit ARGB
+  DdsNotDds,            // no "DDS " magic
+  DdsDamagedHeader,     // a header or pixel format record of the wrong size
+  DdsShortData,         // fewer bytes than the header's levels need
+  DdsDx10Header,        // the extended header: formats only D3DX reads
+  DdsCubeMap,           //
   DdsVolume,            // a volume, or other dwCaps2 flags
   DdsDepth,             // DDSD_DEPTH in dwFlags
-  DdsFormat,            // a pixel format the fast path does not know
-  DdsZeroSize,          // a width or height of 0
+  DdsFormat,            // a pixel format the direct path does not know
+  DdsDeviceFormat,      // a format the device makes no textures of
+  DdsDxtSize,           // block-compressed, level 0 not a multiple of 4
+  DdsZeroSize,          // a width or height of 0 (also after skipped levels)
   DdsPartialChain,      // stored levels other than the full chain down to 1x1
-  DdsRefusedArguments,  // the call asks for something the fast path does not do
+  DdsRefusedArguments,  // the call asks for something the direct path does not do
   DdsReasonCount
 };
 
@@ -34,19 +38,27 @@ struct DdsCall {
   uint32_t height = 0xFFFFFFFF;
   uint32_t mipLevels = 0xFFFFFFFF;
   uint32_t usage = 0;
-  uint32_t format = 0;  // D3DFMT_UNKNOWN: the file's own
-  uint32_t pool = 1;    // D3DPOOL_MANAGED
+  uint32_t format = 0;              // D3DFMT_UNKNOWN: the file's own
+  uint32_t pool = 1;                // D3DPOOL_MANAGED
+  uint32_t mipFilter = 0xFFFFFFFF;  // bits 26-30: stored levels to skip
+  uint32_t colorKey = 0;
   bool palette = false;
 };
 
 struct DdsVerdict {
   DdsReason reason = DdsNotDds;
   uint32_t format = 0;  // the file's D3DFORMAT, 0 when unknown
+  uint32_t fourCc = 0;  // the pixel format's four-character code, when it has one
   uint32_t width = 0, height = 0;
   uint32_t storedLevels = 0;
   uint32_t fullChainLevels = 0;
-  uint32_t textureFormat = 0;  // what the texture is created in when served
-  uint64_t textureBytes = 0;   // bytes of all its levels when served
+  // The texture when served: format, size of level 0, the level count it
+  // reports (1 when the device generates the smaller levels) and the bytes
+  // of all its levels.
+  uint32_t textureFormat = 0;
+  uint32_t textureWidth = 0, textureHeight = 0;
+  uint32_t textureLevels = 0;
+  uint64_t textureBytes = 0;
 };
 
 DdsVerdict JudgeDds(const void* data, uint32_t size, const DdsCall& call);

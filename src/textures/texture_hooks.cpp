@@ -41,6 +41,11 @@ void FillImageInfo(const DdsHeader& header, D3DFORMAT format, D3DXIMAGE_INFO* in
   info->ImageFileFormat = D3DXIFF_DDS;
 }
 
+HRESULT Reported(const D3DXIMAGE_INFO& info, D3DXIMAGE_INFO* pSrcInfo) {
+  if (pSrcInfo != nullptr) *pSrcInfo = info;
+  return S_OK;
+}
+
 }  // namespace
 
 HRESULT TryLoadDds(IDirect3DDevice9* pDevice, LPCVOID pSrcData, UINT SrcDataSize,
@@ -72,26 +77,34 @@ HRESULT TryLoadDdsEx(IDirect3DDevice9* pDevice, LPCVOID pSrcData, UINT SrcDataSi
   if (pDevice == nullptr || ppTexture == nullptr) return E_FAIL;
   // Colour keys need every texel looked at: D3DX's work.
   if (Usage != 0 || pPalette != nullptr || ColorKey != 0 ||
-      (Pool != D3DPOOL_DEFAULT && Pool != D3DPOOL_MANAGED) || !IsDefaultExtent(Width) ||
-      !IsDefaultExtent(Height) || !IsDefaultExtent(MipLevels)) {
+      (Pool != D3DPOOL_DEFAULT && Pool != D3DPOOL_MANAGED) || !IsDefaultExtent(MipLevels)) {
     return E_FAIL;
   }
   DdsFile file;
-  if (!ParseDdsHeader(pSrcData, SrcDataSize, &file)) return E_FAIL;
+  if (!ParseDdsHeader(pSrcData, SrcDataSize, &file) || !TakesSizeArgument(Width, file.header.width) ||
+      !TakesSizeArgument(Height, file.header.height)) {
+    return E_FAIL;
+  }
   const auto fileFormat = static_cast<D3DFORMAT>(FormatFromPixelFormat(file.header.ddspf));
   if ((Format != D3DFMT_UNKNOWN && Format != fileFormat) || !IsPlainTexture(file.header)) return E_FAIL;
-  if (pSrcInfo != nullptr) FillImageInfo(file.header, fileFormat, pSrcInfo);
+  // The file's own description, written only when this path makes the
+  // texture: a failed call leaves the caller's record as it was, as D3DX
+  // does, and D3DX fills it itself when it gets the call.
+  D3DXIMAGE_INFO info;
+  FillImageInfo(file.header, fileFormat, &info);
   // Lowered texture quality: the texture starts at a smaller stored level.
   if (!SkipLevels(&file, SkippedLevels(MipFilter, StoredLevelCount(file.header)))) return E_FAIL;
 
   const DdsHeader& header = file.header;
-  if (LoadAllLevels(pDevice, header, file.pixels, file.pixelBytes, Pool, ppTexture) == S_OK) return S_OK;
+  if (LoadAllLevels(pDevice, header, file.pixels, file.pixelBytes, Pool, ppTexture) == S_OK) {
+    return Reported(info, pSrcInfo);
+  }
   // A compressed file becomes 32-bit ARGB only on a device that refuses its
   // format.
   if (IsBlockCompressed(fileFormat) && !DeviceTakesTextureFormat(pDevice, fileFormat, 0)) {
     if (LoadBlockCompressedConverted(pDevice, header, file.pixels, file.pixelBytes, Pool, ppTexture) ==
         S_OK) {
-      return S_OK;
+      return Reported(info, pSrcInfo);
     }
     if (D3dxCreateEx()(pDevice, pSrcData, SrcDataSize, Width, Height, MipLevels, 0, D3DFMT_A8R8G8B8, Pool,
                        Filter, MipFilter, ColorKey, pSrcInfo, nullptr, ppTexture) == S_OK) {

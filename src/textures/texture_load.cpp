@@ -83,14 +83,17 @@ HRESULT LoadAllLevels(IDirect3DDevice9* device, const DdsHeader& header, const u
   const uint32_t format = FormatFromPixelFormat(header.ddspf);
   const uint32_t width = header.width, height = header.height;
   const uint32_t levels = StoredLevelCount(header);
-  if (format == kFormatUnknown || width == 0 || height == 0) return E_FAIL;
-  // Checked before anything is created: a partial chain, or a short or
-  // damaged file, never has the device allocate a texture for nothing.
+  // Checked before anything is created: a short or damaged file, or a
+  // partial chain, never has the device allocate a texture for nothing. A
+  // file without every level its header names is damaged whatever the path
+  // would read of it, and D3DX refuses it as such.
+  if (format == kFormatUnknown || width == 0 || height == 0 ||
+      !LevelsFit(width, height, format, levels, pixelBytes)) {
+    return E_FAIL;
+  }
   // Widening reads level 0 only, so a 24-bit file the device refuses is
   // widened whatever its chain.
-  const bool complete =
-      levels == FullChainLevelCount(width, height) && LevelsFit(width, height, format, levels, pixelBytes);
-  if (!complete) {
+  if (levels != FullChainLevelCount(width, height)) {
     const bool widen = format == kFormatR8G8B8 && !DeviceTakesTextureFormat(device, D3DFMT_R8G8B8, 0);
     return widen ? LoadRgb24Expanded(device, header, pixels, pixelBytes, pool, texture) : E_FAIL;
   }
@@ -128,10 +131,9 @@ HRESULT LoadRgb24Expanded(IDirect3DDevice9* device, const DdsHeader& header, con
   // no more than copying it; otherwise level 0 is widened and the device
   // makes the other levels.
   const uint32_t stored = StoredLevelCount(header);
-  const bool chain = stored == FullChainLevelCount(width, height) &&
-                     LevelsFit(width, height, kFormatR8G8B8, stored, pixelBytes);
+  if (!LevelsFit(width, height, kFormatR8G8B8, stored, pixelBytes)) return kExpandFailed;
+  const bool chain = stored == FullChainLevelCount(width, height);
   const uint32_t levels = chain ? stored : 1;
-  if (!LevelsFit(width, height, kFormatR8G8B8, 1, pixelBytes)) return kExpandFailed;
 
   ComRef<IDirect3DTexture9> made;
   HRESULT hr = device->CreateTexture(width, height, 0, chain ? 0 : D3DUSAGE_AUTOGENMIPMAP, D3DFMT_A8R8G8B8,
@@ -166,7 +168,8 @@ HRESULT LoadBlockCompressedConverted(IDirect3DDevice9* device, const DdsHeader& 
   const auto format = static_cast<D3DFORMAT>(FormatFromPixelFormat(header.ddspf));
   const uint32_t width = header.width, height = header.height;
   SurfaceSize size;
-  if (width == 0 || height == 0 || !SurfaceInfo(width, height, format, &size) || size.bytes > pixelBytes ||
+  if (width == 0 || height == 0 || !SurfaceInfo(width, height, format, &size) ||
+      !LevelsFit(width, height, format, StoredLevelCount(header), pixelBytes) ||
       !DeviceConvertsToArgb(device)) {
     return E_FAIL;
   }

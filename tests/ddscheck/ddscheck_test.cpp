@@ -11,6 +11,10 @@
 #include <set>
 #include <string>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "dds_builder.h"
 #include "dds_samples.h"
 
@@ -68,10 +72,13 @@ TEST(DdsCheck, FoldersYieldTheirDdsFilesSortedAndUnreadableOnesAreNamed) {
   WriteFile(root / "b" / "empty.dds", {});
   WriteFile(root / "b" / "notes.txt", {'x'});
   const std::string missing = (root / "missing.dds").u8string();
+  WriteFile(root / "packed" / "textures.bsa", {'B'});
 
   CheckSummary summary;
   std::vector<std::string> lines;
-  for (FileVerdict& file : ListFiles({root.u8string(), missing})) {
+  std::vector<std::string> emptyFolders;
+  for (FileVerdict& file :
+       ListFiles({root.u8string(), missing, (root / "packed").u8string()}, &emptyFolders)) {
     file = CheckFile(fs::u8path(file.path), DdsCall{});
     summary.Add(file);
     lines.push_back(fs::u8path(file.path).filename().u8string() + " " +
@@ -84,12 +91,18 @@ TEST(DdsCheck, FoldersYieldTheirDdsFilesSortedAndUnreadableOnesAreNamed) {
   EXPECT_EQ(summary.unreadable, 1u);
   EXPECT_EQ(summary.reasons[DdsPartialChain], 1u);
   EXPECT_EQ(summary.textureBytes, 512u + 128 + 32 + 8 + 8 + 8);
+  EXPECT_EQ(emptyFolders, std::vector<std::string>{(root / "packed").u8string()});
+#ifndef _WIN32
+  // Opening a FIFO for reading would wait for a writer.
+  ASSERT_EQ(mkfifo((root / "pipe.dds").c_str(), 0600), 0);
+  EXPECT_EQ(CheckFile(root / "pipe.dds", DdsCall{}).error, "not a regular file");
+#endif
   fs::remove_all(root);
 }
 
 TEST(DdsCheck, JsonEscapesPathsAndCountsReasons) {
   FileVerdict file;
-  file.path = "odd\"name\\with\nbreak.dds";
+  file.path = "odd\"name\\with\nbreak-\xE9-\xC3\xA9.dds";
   file.verdict = Judge(MakeDds({Dxt1PixelFormat(), 8, 8, 1}));
   CheckSummary summary;
   summary.Add(file);
@@ -98,10 +111,32 @@ TEST(DdsCheck, JsonEscapesPathsAndCountsReasons) {
     WriteJsonSummary(out, summary);
   });
   EXPECT_NE(
-      text.find(R"("path": "odd\"name\\with\u000abreak.dds", "served": false, "reason": "partial chain")"),
+      text.find(
+          R"("path": "odd\"name\\with\u000abreak-\u00e9-é.dds", "served": false, "reason": "partial chain")"),
       std::string::npos)
       << text;
   EXPECT_NE(text.find(R"("reasons": {"partial chain": 1}})"), std::string::npos) << text;
+}
+
+TEST(DdsCheck, TextNamesUnknownFormatsByTheirCodeAndCountsInWords) {
+  const FileVerdict files[] = {
+      {"ati2.dds", "", Judge(MakeDdsWithMips(FourCcPixelFormat(MakeFourCc('A', 'T', 'I', '2')), 4, 4))},
+      {"dx10.dds", "", Judge(MakeDds({FourCcPixelFormat(kFourCcDx10), 8, 8, 1}))},
+      {"size.dds", "", Judge(MakeDds({{31, 0, 0, 0, 0, 0, 0, 0}, 8, 8, 1}))},
+      {"one.dds", "", Judge(MakeDds({A8R8G8B8PixelFormat(), 1, 1, 0}))},
+  };
+  CheckSummary summary;
+  summary.Add(files[3]);
+  const std::string text = Printed([&](std::FILE* out) {
+    for (const FileVerdict& file : files) WriteTextLine(out, file);
+    WriteTextSummary(out, summary);
+  });
+  EXPECT_EQ(text.substr(0, text.find("\n\n")),
+            "ati2.dds: left to D3DX (format), ATI2 4x4, 3 of 3 levels\n"
+            "dx10.dds: left to D3DX (DX10 header), DX10 8x8, 1 of 4 levels\n"
+            "size.dds: left to D3DX (damaged header)\n"
+            "one.dds: served as A8R8G8B8 1x1, 1 level, 4 bytes (file: A8R8G8B8 1x1, 1 of 1 level)");
+  EXPECT_NE(text.find("\n1 file: 1 served"), std::string::npos) << text;
 }
 
 }  // namespace

@@ -278,6 +278,30 @@ TEST_F(HookDecisions, RefusedCallsReachD3DXWithTheCallersArguments) {
   EXPECT_EQ(calls.size(), 1u);
 }
 
+// A 24-bit file short of its last level is refused like any other short
+// file, and a call that fails leaves the caller's image info as it was.
+TEST_F(HookDecisions, ShortFilesAreRefusedAndFailedCallsLeaveTheImageInfo) {
+  std::vector<uint8_t> rgb = MakeDdsWithMips(R8G8B8PixelFormat(), 64, 32);
+  rgb.resize(rgb.size() - 21);
+  const auto unknown = MakeDdsWithMips(FourCcPixelFormat(MakeFourCc('A', 'T', 'I', '2')), 8, 8);
+  answers = {E_FAIL};
+  for (const auto& file : {rgb, unknown, MakeDds({Dxt1PixelFormat(), 64, 64, 1})}) {
+    D3DXIMAGE_INFO info, before;
+    std::memset(&info, 0xAB, sizeof info);
+    before = info;
+    Args a;
+    a.info = &info;
+    calls.clear();
+    const int made = TexturesCreated();
+    IDirect3DTexture9* texture = kUntouched;
+    EXPECT_EQ(CallEx(file, a, &texture), E_FAIL);
+    EXPECT_EQ(Call(file, &texture), E_FAIL);
+    EXPECT_EQ(
+        std::make_tuple(std::memcmp(&info, &before, sizeof info), calls.size(), TexturesCreated(), texture),
+        std::make_tuple(0, 4u, made, kUntouched));
+  }
+}
+
 // Compressed files stay compressed where the device takes their format; a
 // device that refuses it gets them as 32-bit ARGB.
 TEST_F(HookDecisions, RefusedCompressedFilesAreAskedForAsArgbOnlyWhereTheDeviceRefusesTheirFormat) {

@@ -18,6 +18,27 @@ constexpr uint64_t kLargestFile = 0xFFFFFFFF;  // the game passes sizes as 32-bi
 // Files up to this size are read rather than mapped: cheaper for small ones.
 constexpr uint64_t kLargestRead = 0x10000;
 
+#ifdef _WIN32
+// "what: the system's message for the last error", in UTF-8.
+std::string Failure(const char* what) {
+  const DWORD code = GetLastError();
+  wchar_t* message = nullptr;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+      code, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
+  std::string text = std::string(what) + ": ";
+  if (length == 0) return text + "error " + std::to_string(code);
+  const std::wstring wide(message, length);
+  LocalFree(message);
+  text += std::filesystem::path(wide).u8string();
+  while (!text.empty() &&
+         (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.')) {
+    text.pop_back();
+  }
+  return text;
+}
+#endif
+
 }  // namespace
 
 #ifdef _WIN32
@@ -27,12 +48,15 @@ MappedFile::MappedFile(const std::filesystem::path& path) {
       CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    error_ = "cannot open (error " + std::to_string(GetLastError()) + ")";
+    error_ = Failure("cannot open");
     return;
   }
+  // Pipes, consoles and devices could block or never end.
   LARGE_INTEGER length;
-  if (!GetFileSizeEx(file, &length)) {
-    error_ = "cannot read its size (error " + std::to_string(GetLastError()) + ")";
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    error_ = "not a regular file";
+  } else if (!GetFileSizeEx(file, &length)) {
+    error_ = Failure("cannot read its size");
   } else if (static_cast<uint64_t>(length.QuadPart) > kLargestFile) {
     error_ = "4 GiB or larger";
   } else if (static_cast<uint64_t>(length.QuadPart) <= kLargestRead) {
@@ -41,7 +65,7 @@ MappedFile::MappedFile(const std::filesystem::path& path) {
     if (!bytes_.empty() &&
         (!ReadFile(file, bytes_.data(), static_cast<DWORD>(bytes_.size()), &read, nullptr) ||
          read != bytes_.size())) {
-      error_ = "cannot read (error " + std::to_string(GetLastError()) + ")";
+      error_ = Failure("cannot read");
     } else {
       data_ = bytes_.empty() ? nullptr : bytes_.data();
       size_ = static_cast<uint32_t>(bytes_.size());
@@ -50,7 +74,7 @@ MappedFile::MappedFile(const std::filesystem::path& path) {
     HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
     if (mapping != nullptr) data_ = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
     if (data_ == nullptr) {
-      error_ = "cannot map (error " + std::to_string(GetLastError()) + ")";
+      error_ = Failure("cannot map");
     } else {
       size_ = static_cast<uint32_t>(length.QuadPart);
       mapped_ = true;
@@ -67,7 +91,9 @@ MappedFile::~MappedFile() {
 #else
 
 MappedFile::MappedFile(const std::filesystem::path& path) {
-  const int file = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without blocking, so that opening a FIFO returns at once; fstat then
+  // turns away everything but regular files.
+  const int file = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (file < 0) {
     error_ = std::string("cannot open: ") + std::strerror(errno);
     return;

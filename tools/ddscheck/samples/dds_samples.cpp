@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <initializer_list>
+#include <utility>
 
 #include "dds_builder.h"
 
@@ -30,8 +31,6 @@ const FormatSample kServedFormats[] = {
     {"x1r5g5b5", RgbPixelFormat(16, 0x7C00, 0x3E0, 0x1F, 0)},
     {"a4r4g4b4", RgbPixelFormat(16, 0xF00, 0xF0, 0xF, 0xF000)},
     {"x4r4g4b4", RgbPixelFormat(16, 0xF00, 0xF0, 0xF, 0)},
-    {"a8r3g3b2", RgbPixelFormat(16, 0xE0, 0x1C, 0x3, 0xFF00)},
-    {"a4l4", Luminance(8, 0xF, 0xF0)},
     {"l8", Luminance(8, 0xFF, 0)},
     {"l16", Luminance(16, 0xFFFF, 0)},
     {"a8l8", Luminance(16, 0xFF, 0xFF00)},
@@ -41,10 +40,6 @@ const FormatSample kServedFormats[] = {
     {"dxt3", FourCcPixelFormat(kFormatDxt3)},
     {"dxt4", FourCcPixelFormat(kFormatDxt4)},
     {"dxt5", FourCcPixelFormat(kFormatDxt5)},
-    {"rgbg", FourCcPixelFormat(MakeFourCc('R', 'G', 'B', 'G'))},
-    {"grgb", FourCcPixelFormat(MakeFourCc('G', 'R', 'G', 'B'))},
-    {"uyvy", FourCcPixelFormat(MakeFourCc('U', 'Y', 'V', 'Y'))},
-    {"yuy2", FourCcPixelFormat(MakeFourCc('Y', 'U', 'Y', '2'))},
     {"a16b16g16r16", FourCcPixelFormat(36)},
     {"q16w16v16u16", FourCcPixelFormat(110)},
     {"r16f", FourCcPixelFormat(111)},
@@ -53,6 +48,16 @@ const FormatSample kServedFormats[] = {
     {"r32f", FourCcPixelFormat(114)},
     {"g32r32f", FourCcPixelFormat(115)},
     {"a32b32g32r32f", FourCcPixelFormat(116)},
+};
+
+// Known to the direct path, refused by the device.
+const FormatSample kDeviceRefusedFormats[] = {
+    {"a8r3g3b2", RgbPixelFormat(16, 0xE0, 0x1C, 0x3, 0xFF00)},
+    {"a4l4", Luminance(8, 0xF, 0xF0)},
+    {"rgbg", FourCcPixelFormat(MakeFourCc('R', 'G', 'B', 'G'))},
+    {"grgb", FourCcPixelFormat(MakeFourCc('G', 'R', 'G', 'B'))},
+    {"uyvy", FourCcPixelFormat(MakeFourCc('U', 'Y', 'V', 'Y'))},
+    {"yuy2", FourCcPixelFormat(MakeFourCc('Y', 'U', 'Y', '2'))},
     {"cxv8u8", FourCcPixelFormat(117)},
 };
 
@@ -75,13 +80,23 @@ std::vector<DdsSample> DdsSamples() {
   for (const FormatSample& format : kServedFormats) {
     samples.push_back({format.name, MakeDdsWithMips(format.pixelFormat, 16, 8), plain, DdsServed});
   }
+  for (const FormatSample& format : kDeviceRefusedFormats) {
+    samples.push_back({format.name, MakeDdsWithMips(format.pixelFormat, 16, 8), plain, DdsDeviceFormat});
+  }
   const std::vector<uint8_t> dxt1 = MakeDdsWithMips(Dxt1PixelFormat(), 64, 32);
   const std::vector<uint8_t> dxt1Top = MakeDds(Layout(Dxt1PixelFormat(), 64, 32, 1));
   samples.push_back({"dxt1-default-pool", dxt1, ExCall(0), DdsServed});
   samples.push_back({"r8g8b8", MakeDdsWithMips(R8G8B8PixelFormat(), 20, 12), plain, DdsServedWidened});
   samples.push_back(
       {"r8g8b8-top-level", MakeDds(Layout(R8G8B8PixelFormat(), 20, 12, 1)), plain, DdsServedWidened});
-  samples.push_back({"dxt1-top-level-default-pool", dxt1Top, ExCall(0), DdsServedConverted});
+  samples.push_back({"dxt1-top-level-default-pool", dxt1Top, ExCall(0), DdsPartialChain});
+  DdsCall skipOne = ExCall(0);
+  skipOne.mipFilter = 1u << 26;
+  samples.push_back({"dxt1-skip-one-level", dxt1, skipOne, DdsServed});
+  for (auto [width, height] : {std::pair{1u, 1u}, {3u, 5u}, {6u, 6u}}) {
+    samples.push_back({"dxt5-" + std::to_string(width) + "x" + std::to_string(height),
+                       MakeDdsWithMips(Dxt5PixelFormat(), width, height), ExCall(width % 2), DdsDxtSize});
+  }
 
   samples.push_back({"text", {'h', 'e', 'l', 'l', 'o'}, plain, DdsNotDds});
   std::vector<uint8_t> badMagic = dxt1;
@@ -89,11 +104,14 @@ std::vector<DdsSample> DdsSamples() {
   samples.push_back({"bad-magic", badMagic, plain, DdsNotDds});
   std::vector<uint8_t> badSize = dxt1;
   badSize[4] = 123;
-  samples.push_back({"bad-header-size", badSize, plain, DdsNotDds});
+  samples.push_back({"bad-header-size", badSize, plain, DdsDamagedHeader});
   samples.push_back({"header-cut", {dxt1.begin(), dxt1.begin() + 100}, plain, DdsShortData});
   samples.push_back({"last-level-cut", {dxt1.begin(), dxt1.end() - 1}, plain, DdsShortData});
   samples.push_back({"r8g8b8-cut", MakeDds(Layout(R8G8B8PixelFormat(), 20, 12, 1)), plain, DdsShortData});
   samples.back().bytes.pop_back();
+  std::vector<uint8_t> rgbChainCut = MakeDdsWithMips(R8G8B8PixelFormat(), 64, 32);
+  rgbChainCut.resize(rgbChainCut.size() - 21);
+  samples.push_back({"r8g8b8-chain-cut", rgbChainCut, ExCall(0), DdsShortData});
 
   std::vector<uint8_t> dx10 = MakeDds(Layout(FourCcPixelFormat(kFourCcDx10), 8, 8, 1));
   samples.push_back({"dx10", dx10, plain, DdsDx10Header});
@@ -109,6 +127,8 @@ std::vector<DdsSample> DdsSamples() {
   depth.flags |= kDdsDepthFlag;
   samples.push_back({"depth", MakeDds(depth), plain, DdsDepth});
 
+  samples.push_back(
+      {"ati2", MakeDdsWithMips(FourCcPixelFormat(MakeFourCc('A', 'T', 'I', '2')), 8, 8), plain, DdsFormat});
   samples.push_back({"unknown-masks", MakeDdsWithMips(RgbPixelFormat(32, 0xFF0000, 0xFF00, 0xFF, 1), 8, 8),
                      plain, DdsFormat});
   samples.push_back({"zero-width", MakeDds(Layout(Dxt1PixelFormat(), 0, 8, 1)), plain, DdsZeroSize});
@@ -118,13 +138,14 @@ std::vector<DdsSample> DdsSamples() {
   samples.push_back({"more-levels-than-chain", extraLevel, plain, DdsPartialChain});
 
   DdsCall usage = ExCall(1), systemMemory = ExCall(2), size = ExCall(1), levels = ExCall(0),
-          format = ExCall(1), palette = ExCall(1);
+          format = ExCall(1), palette = ExCall(1), colorKey = ExCall(1);
   usage.usage = 0x200;  // D3DUSAGE_DYNAMIC
   palette.palette = true;
   size.width = 32;
   levels.mipLevels = 1;
   format.format = kFormatA8R8G8B8;
-  for (const DdsCall& call : {usage, systemMemory, size, levels, format, palette}) {
+  colorKey.colorKey = 0xFF000000;
+  for (const DdsCall& call : {usage, systemMemory, size, levels, format, palette, colorKey}) {
     samples.push_back({"refused-call-" + std::to_string(samples.size()), dxt1, call, DdsRefusedArguments});
   }
   return samples;
