@@ -11,7 +11,7 @@ struct CrashJob {
   EXCEPTION_POINTERS* pointers;
   DWORD threadId;
   const void* havokBlock;
-  // From the settings, read by the first step; the defaults until then.
+  // From the settings read at load.
   bool fullMemory;
   bool autoSave;
   bool reportToWindows;
@@ -27,8 +27,8 @@ struct ReportStep {
   uint64_t (*progress)();
 };
 
-// The report's steps in order: heading and settings, exception, call stack,
-// Havok statistics, minidump, autosave.
+// The report's steps in order: heading, exception, call stack, Havok
+// statistics, thread, registers, stack scan, module list, minidump, autosave.
 extern const ReportStep kReportSteps[];
 extern const size_t kReportStepCount;
 

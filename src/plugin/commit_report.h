@@ -9,3 +9,7 @@ const char* ChangedPlaceName(const PatchSite* site);
 // Commits the open transaction; a failure leaves one ERROR line naming the
 // error and the site that caused it, so that a missing fix is visible.
 LONG CommitAndReport(const char* phase);
+
+// Hands the game places of the table to the crash report, which names them
+// in frames and addresses that pass through them.
+void HandChangedPlacesToCrashReport();
