@@ -107,17 +107,20 @@ void WalkCallStack(CONTEXT* context, HANDLE thread) {
   DWORD tail[kTailFrames];
   int printed = 0, walked = 0;
   unsigned repeats = 0;
-  DWORD previousPc = 0, previousStack = 0;
+  DWORD previousPc = 0, previousStack = 0, previousFrame = 0;
   for (; walked < kMaxFrames; ++walked) {
     if (!StackWalk(IMAGE_FILE_MACHINE_I386, process, thread, &frame, context, nullptr, SymFunctionTableAccess,
                    SymGetModuleBase, nullptr) ||
         frame.AddrPC.Offset == 0)
       break;
     const DWORD pc = frame.AddrPC.Offset;
-    // Each caller's frame lies above its callee's: a chain that goes back
-    // down (a corrupt stack) ends the walk.
-    if (walked > 0 && frame.AddrStack.Offset <= previousStack) break;
+    // A frame that is its own caller (a corrupt stack chained into a loop)
+    // ends the walk.
+    if (walked > 0 && pc == previousPc && frame.AddrStack.Offset == previousStack &&
+        frame.AddrFrame.Offset == previousFrame)
+      break;
     previousStack = frame.AddrStack.Offset;
+    previousFrame = frame.AddrFrame.Offset;
     if (walked > 0 && pc == previousPc) {
       ++repeats;
       continue;

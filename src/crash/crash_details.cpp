@@ -92,7 +92,8 @@ void LogRegisters(const CONTEXT* context) {
   char pointee[kAddressText];
   for (const auto& reg : registers) {
     DescribePointee(reg.value, pointee);
-    LogLine(GetLog(), LogError, "\t%s 0x%08lx %s", reg.name, reg.value, pointee);
+    LogLine(GetLog(), LogError, "\t%s 0x%08lx%s%s", reg.name, reg.value, pointee[0] != '\0' ? " " : "",
+            pointee);
   }
   LogLine(GetLog(), LogError, "\tEFLAGS 0x%08lx", context->EFlags);
 }

@@ -101,9 +101,26 @@ const ReportStep& CurrentStep(uint32_t state) {
   return kReportSteps[NextOf(state) == 0 ? 0 : NextOf(state) - 1];
 }
 
+// Threads that run steps, by runner: the crashing thread's own handle, then
+// the reporters'.
+HANDLE runnerThreads[kRunnerCount];
+
+uint64_t ProcessorTime(HANDLE thread) {
+  FILETIME created, exited, kernel, user;
+  if (thread == nullptr || !GetThreadTimes(thread, &created, &exited, &kernel, &user)) return 0;
+  const auto ticks = [](const FILETIME& time) {
+    return uint64_t{time.dwHighDateTime} << 32 | time.dwLowDateTime;
+  };
+  return ticks(kernel) + ticks(user);
+}
+
+// A mark that changes whenever the step makes progress.
 uint64_t StepProgress(uint32_t state) {
   const ReportStep& step = CurrentStep(state);
-  return step.progress != nullptr ? step.progress() : 0;
+  uint64_t mark = step.progress != nullptr ? step.progress() : 0;
+  if (step.busyIsProgress && RunnerOf(state) < kRunnerCount)
+    mark += ProcessorTime(runnerThreads[RunnerOf(state)]);
+  return mark;
 }
 
 // Gives the run from the step after the abandoned one to a reporter that was
@@ -207,6 +224,9 @@ void StopCrashReporter() {
 LONG RunCrashReport(CrashJob& crashJob) {
   job = &crashJob;
   crashStarted.store(true);
+  runnerThreads[kCrashingThread] = OpenThread(THREAD_QUERY_INFORMATION, FALSE, GetCurrentThreadId());
+  for (uint32_t reporter = 1; reporter < kRunnerCount; ++reporter)
+    runnerThreads[reporter] = helpers[reporter].thread;
   const bool watched = Started(watchdog);
   const bool handOver = watched && Started(helpers[1]) && StackLeft() < kOwnStackNeeded;
   if (handOver) lostRunners.fetch_or(1u << 1);

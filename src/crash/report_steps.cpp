@@ -19,9 +19,10 @@ constexpr ULONG_PTR kExecuteFault = 8;       // first access-violation parameter
 
 // How long each step may go without progress. Together they stay under 60 s,
 // so that handling in which nothing moves (a frozen thread holds the heap)
-// ends within a minute of the fault. The walk loads symbols; the dump shows
-// progress as its file grows, so a large one is not cut short, but Wine's
-// writer gathers a normal dump for seconds before it writes.
+// ends within a minute of the fault (at most three steps can hang, one on
+// each thread that runs steps). The walk and the dump count the processor
+// time they spend as progress, the dump also its growing file, so that a
+// large or slow one is not cut short.
 // Steps that only read memory and write the log, and the Havok step that
 // calls into the game.
 constexpr DWORD kQuickStepMs = 2500;
@@ -98,19 +99,21 @@ void Save(void* argument) {
 }  // namespace
 
 const ReportStep kReportSteps[] = {
-    {"Heading", kQuickStepMs, LogHeading, nullptr},
-    {"Exception", kQuickStepMs, LogException, nullptr},
-    {"Call stack", kWalkMs, LogCallStack, nullptr},
-    {"Havok statistics", kGameCallStepMs, LogHavok, nullptr},
+    {"Heading", kQuickStepMs, LogHeading, nullptr, false},
+    {"Exception", kQuickStepMs, LogException, nullptr, false},
+    // Loading symbols and gathering a dump keep the processor busy for many
+    // seconds on a loaded machine before anything else shows.
+    {"Call stack", kWalkMs, LogCallStack, nullptr, true},
+    {"Havok statistics", kGameCallStepMs, LogHavok, nullptr, false},
     // The sections for a mod author; before the dump, which may not finish.
-    {"Thread", kQuickStepMs, LogThread, nullptr},
-    {"Registers", kQuickStepMs, LogCrashRegisters, nullptr},
-    {"Stack scan", kQuickStepMs, LogCrashStack, nullptr},
-    {"Module list", kQuickStepMs, LogModuleList, nullptr},
+    {"Thread", kQuickStepMs, LogThread, nullptr, false},
+    {"Registers", kQuickStepMs, LogCrashRegisters, nullptr, false},
+    {"Stack scan", kQuickStepMs, LogCrashStack, nullptr, false},
+    {"Module list", kQuickStepMs, LogModuleList, nullptr, false},
     // A dump that keeps growing is making progress; its size is bounded by
     // the process's memory.
-    {"Minidump", kDumpMs, WriteDump, CrashDumpBytes},
-    {"Autosave", kSaveStepMs, Save, nullptr},
+    {"Minidump", kDumpMs, WriteDump, CrashDumpBytes, true},
+    {"Autosave", kSaveStepMs, Save, nullptr, false},
 };
 const size_t kReportStepCount = sizeof kReportSteps / sizeof kReportSteps[0];
 

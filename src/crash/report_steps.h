@@ -19,12 +19,15 @@ struct CrashJob {
 
 // One step of the report. Each runs guarded; `limitMs` is how long it may
 // take without progress before the handling goes on without it. Progress is
-// a change of what `progress` (if any) returns.
+// a change of what `progress` (if any) returns, and, when `busyIsProgress`,
+// processor time spent by the thread running the step (a thread blocked on a
+// lock spends none).
 struct ReportStep {
   const char* name;
   DWORD limitMs;
   void (*run)(void* job);
   uint64_t (*progress)();
+  bool busyIsProgress;
 };
 
 // The report's steps in order: heading, exception, call stack, Havok

@@ -590,7 +590,7 @@ TEST(CrashReport, SectionsNameThreadRegistersStackAndModules) {
   RunCrashGame(kScenarioNoFramePointer);
   const uint32_t returnAddress = HexValue(ReadFacts().at("return").at(0));
   report = ReportLines();
-  EXPECT_EQ(std::count_if(report.begin(), report.end(),
+  EXPECT_GE(std::count_if(report.begin(), report.end(),
                           [&](const std::string& line) {
                             return StartsWith(line, "ERROR: \t[ESP+0x") &&
                                    line.find(Hex(returnAddress) + " " +
