@@ -131,6 +131,7 @@ void WalkCallStack(CONTEXT* context, HANDLE thread) {
       LogFrame(pc);
       ++printed;
     } else {
+      if (printed == kPrintedFrames) LogRepeats(repeats);
       tail[(printed++ - kPrintedFrames) % kTailFrames] = pc;
     }
     repeats = 0;

@@ -28,6 +28,7 @@ constexpr DWORD kExitGraceMs = 10000;
 constexpr uint32_t kCrashingThread = 0;
 constexpr uint32_t kReporterCount = 2;
 constexpr uint32_t kRunnerCount = 1 + kReporterCount;
+constexpr uint32_t kNobody = 0xFE;
 constexpr uint32_t kDone = 0xFF;
 
 struct Helper {
@@ -96,6 +97,10 @@ DWORD WINAPI ReporterMain(void* index) {
   return 0;
 }
 
+bool Started(const Helper& helper) {
+  return helper.thread != nullptr && WaitForSingleObject(helper.started, 0) == WAIT_OBJECT_0;
+}
+
 // The step `state` is in (the one before its next), and its progress mark.
 const ReportStep& CurrentStep(uint32_t state) {
   return kReportSteps[NextOf(state) == 0 ? 0 : NextOf(state) - 1];
@@ -124,17 +129,23 @@ uint64_t StepProgress(uint32_t state) {
 }
 
 // Gives the run from the step after the abandoned one to a reporter that was
-// never handed it, or ends the process when none is left.
+// never handed it, or ends the process when none is left. Nothing happens
+// when the step has just finished after all.
 void TakeOver(uint32_t state) {
+  uint32_t reporter = 1;
+  while (reporter < kRunnerCount &&
+         ((lostRunners.load() & 1u << reporter) != 0 || !Started(helpers[reporter])))
+    ++reporter;
+  // No runner left: the state names none, so that no step starts any more.
+  const uint32_t runner = reporter < kRunnerCount ? reporter : kNobody;
+  if (!progress.compare_exchange_strong(state, State(runner, NextOf(state)))) return;
   const ReportStep& step = CurrentStep(state);
   LogLine(GetLog(), LogError, "%s did not finish within %u ms", step.name,
           static_cast<unsigned>(step.limitMs));
   lostRunners.fetch_or(1u << RunnerOf(state));
-  for (uint32_t reporter = 1; reporter < kRunnerCount; ++reporter) {
-    if ((lostRunners.load() & 1u << reporter) != 0 || helpers[reporter].thread == nullptr) continue;
-    lostRunners.fetch_or(1u << reporter);
-    if (!progress.compare_exchange_strong(state, State(reporter, NextOf(state)))) return;
-    SetEvent(helpers[reporter].go);
+  if (runner != kNobody) {
+    lostRunners.fetch_or(1u << runner);
+    SetEvent(helpers[runner].go);
     return;
   }
   if (NextOf(state) < kReportStepCount)
@@ -187,10 +198,6 @@ bool Start(Helper& helper, SIZE_T stack, LPTHREAD_START_ROUTINE main, void* argu
   if (helper.started == nullptr || helper.go == nullptr) return false;
   helper.thread = CreateThread(nullptr, stack, main, argument, 0, nullptr);
   return helper.thread != nullptr && WaitForSingleObject(helper.started, kStartLimitMs) == WAIT_OBJECT_0;
-}
-
-bool Started(const Helper& helper) {
-  return helper.thread != nullptr && WaitForSingleObject(helper.started, 0) == WAIT_OBJECT_0;
 }
 
 }  // namespace
