@@ -30,13 +30,16 @@ void CopyBytes(void* argument) {
   std::memcpy(copy.to, reinterpret_cast<const void*>(copy.from), copy.size);
 }
 
-// Where the jump written at a changed place leads, or 0.
+// Where the jump written at a changed place leads, when that is in this
+// library (a place left unchanged may hold a jump of the game's own), or 0.
 uintptr_t ReplacementOf(const ChangedPlace& place) {
   uint8_t jump[kJumpLength];
   if (!Read(place.address, jump, sizeof jump) || jump[0] != kJumpOpcode) return 0;
   int32_t offset;
   std::memcpy(&offset, jump + 1, sizeof offset);
-  return place.address + kJumpLength + static_cast<uint32_t>(offset);
+  const uintptr_t target = place.address + kJumpLength + static_cast<uint32_t>(offset);
+  const LoadedModule* self = ModuleContaining(CrashModules(), reinterpret_cast<uintptr_t>(&ReplacementOf));
+  return self != nullptr && self == ModuleContaining(CrashModules(), target) ? target : 0;
 }
 
 // ".?AVTESObjectREFR@@" as "TESObjectREFR"; nested names "Inner@Outer@@" as
