@@ -18,7 +18,7 @@ extern "C" {
 // for everything the crash report reads.
 uint32_t GuardedCall(GuardedBody body, void* context);
 
-// Whether GuardedCall ends its body on this exception: faults and thrown
-// C++ exceptions (error severity), but not a stack overflow.
+// Whether GuardedCall ends its body on this exception: every exception
+// (faults, C++ throws, breakpoints, any severity) but a stack overflow.
 bool GuardRecovers(const EXCEPTION_RECORD* record);
 }

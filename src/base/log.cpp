@@ -1,84 +1,113 @@
 #include "base/log.h"
 
+#include <atomic>
 #include <cstdarg>
-#include <cstring>
+
+#include "base/text_format.h"
 
 namespace {
 
 constexpr char kLogPath[] = "data/skse/plugins/Quelbrand.log";
-constexpr DWORD kLockSpinCount = 10000;
 constexpr size_t kTimeTextLimit = 50;
+// A longer line is written in pieces of this size.
+constexpr size_t kLineBuffer = 1024;
 
 const char* const kLevelNames[] = {"Always Show", "ERROR", "WARNING", "INFO", "DEBUG"};
 
-// Owns the log so that its critical section is deleted by the runtime's
-// exit-time destructors. The file is left for the process exit to close:
-// a crash report may still be written after the runtime has shut down.
-struct LogOwner {
-  PluginLog log;
+std::atomic<bool> crashTimes{false};
 
-  LogOwner() {
-    std::memset(&log, 0, sizeof log);
-    InitializeCriticalSectionAndSpinCount(&log.lock, kLockSpinCount);
-    log.threshold = LogInfo;
-    log.stream = std::fopen(kLogPath, "w");
-    if (log.stream == nullptr) log.stream = stderr;
+// Truncates or creates the log. The handle is left for the process exit to
+// close: a crash report may still be written after the runtime has shut down.
+HANDLE OpenLogFile(const char* path) {
+  return CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+void InitialiseLog(PluginLog& log) {
+  log.threshold = LogInfo;
+  log.file = OpenLogFile(kLogPath);
+  log.positioned = log.file != INVALID_HANDLE_VALUE;
+  if (!log.positioned) log.file = GetStdHandle(STD_ERROR_HANDLE);
+  log.length = 0;
+}
+
+void Flush(TextSink& sink) {
+  PluginLog& log = *static_cast<PluginLog*>(sink.context);
+  DWORD written = 0;
+  if (sink.used == 0) return;
+  if (log.positioned) {
+    // Writes at offsets do not take the file's own position, which two
+    // threads would race for.
+    const uint64_t at = static_cast<uint64_t>(InterlockedExchangeAdd64(&log.length, sink.used));
+    OVERLAPPED where = {};
+    where.Offset = static_cast<DWORD>(at);
+    where.OffsetHigh = static_cast<DWORD>(at >> 32);
+    WriteFile(log.file, sink.data, sink.used, &written, &where);
+  } else {
+    WriteFile(log.file, sink.data, sink.used, &written, nullptr);
   }
-
-  ~LogOwner() { DeleteCriticalSection(&log.lock); }
-};
+  sink.used = 0;
+}
 
 // The user's regional short date and time. The runtime's locale is left
 // alone: msvcrt.dll is shared with the game and every other module, so
 // changing it would change how they all print and parse numbers.
-void FormatTime(PluginLog& log) {
+void FormatTime(char (&text)[kTimeTextLimit]) {
   SYSTEMTIME now;
   GetLocalTime(&now);
-  int date = GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &now, nullptr, log.timeText, kTimeTextLimit);
-  if (date <= 0 || static_cast<size_t>(date) >= kTimeTextLimit) {
-    log.timeText[0] = '\0';
+  if (crashTimes.load()) {
+    FormatTextf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", now.wYear, now.wMonth, now.wDay,
+                now.wHour, now.wMinute, now.wSecond);
     return;
   }
-  log.timeText[date - 1] = ' ';
-  if (GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &now, nullptr, log.timeText + date,
+  int date = GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &now, nullptr, text, kTimeTextLimit);
+  if (date <= 0 || static_cast<size_t>(date) >= kTimeTextLimit) {
+    text[0] = '\0';
+    return;
+  }
+  text[date - 1] = ' ';
+  if (GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &now, nullptr, text + date,
                      static_cast<int>(kTimeTextLimit) - date) <= 0) {
-    log.timeText[date - 1] = '\0';
+    text[date - 1] = '\0';
   }
 }
 
-void WriteMessage(PluginLog& log, const char* format, va_list args) {
-  std::vfprintf(log.stream, format, args);
-  std::fputs("\n", log.stream);
-  std::fflush(log.stream);
+void WriteLine(PluginLog& log, const char* prefix, const char* format, va_list args) {
+  char buffer[kLineBuffer];
+  TextSink sink = {buffer, sizeof buffer, 0, Flush, &log};
+  AppendText(sink, prefix);
+  FormatInto(sink, format, args);
+  AppendText(sink, "\r\n");
+  Flush(sink);
 }
 
 }  // namespace
 
 PluginLog& GetLog() {
-  static LogOwner owner;
+  static struct LogOwner {
+    PluginLog log;
+    LogOwner() { InitialiseLog(log); }
+  } owner;
   return owner.log;
 }
 
+void LogCrashTimes() { crashTimes.store(true); }
+
 void LogLine(PluginLog& log, LogLevel level, const char* format, ...) {
-  EnterCriticalSection(&log.lock);
-  if (level > log.threshold) {
-    LeaveCriticalSection(&log.lock);
-    return;
-  }
-  FormatTime(log);
-  std::fprintf(log.stream, "[%s]%s: ", log.timeText, kLevelNames[level]);
+  if (level > log.threshold) return;
+  char time[kTimeTextLimit];
+  FormatTime(time);
+  char prefix[kTimeTextLimit + 32];
+  FormatTextf(prefix, sizeof prefix, "[%s]%s: ", time, kLevelNames[level]);
   va_list args;
   va_start(args, format);
-  WriteMessage(log, format, args);
+  WriteLine(log, prefix, format, args);
   va_end(args);
-  LeaveCriticalSection(&log.lock);
 }
 
 void LogRaw(PluginLog& log, const char* format, ...) {
-  EnterCriticalSection(&log.lock);
   va_list args;
   va_start(args, format);
-  WriteMessage(log, format, args);
+  WriteLine(log, "", format, args);
   va_end(args);
-  LeaveCriticalSection(&log.lock);
 }

@@ -14,12 +14,16 @@ enum LogLevel : int32_t {
   LogDebug = 4,
 };
 
-// The one process-wide text log, created on first use.
+// The one process-wide text log, created on first use. Lines are formatted
+// on the writer's stack; each writer reserves the file's next bytes with one
+// atomic addition and writes its line there: no lock, no heap, no C runtime
+// stream, so that a crash report is written while other threads hold any of
+// those, and lines of two threads never overwrite each other.
 struct PluginLog {
-  CRITICAL_SECTION lock;
   int32_t threshold;
-  char timeText[64];
-  FILE* stream;
+  HANDLE file;
+  bool positioned;         // a disk file, written at reserved offsets
+  volatile LONG64 length;  // bytes reserved so far
 };
 
 PluginLog& GetLog();
@@ -30,3 +34,8 @@ void LogLine(PluginLog& log, LogLevel level, const char* format, ...)
 
 // Writes the message alone: no time, no level, no threshold test.
 void LogRaw(PluginLog& log, const char* format, ...) __attribute__((format(__MINGW_PRINTF_FORMAT, 2, 3)));
+
+// From now on, for every thread, the time stamp is made from the clock alone
+// ("2026-12-08 17:53:25"): the regional format goes through the system's
+// locale code, which may take the heap lock. Called when a crash is handled.
+void LogCrashTimes();

@@ -2,7 +2,9 @@
 
 #include <atomic>
 
+#include "base/log.h"
 #include "crash/crash_reporter.h"
+#include "crash/crash_settings.h"
 #include "crash/havok_statistics.h"
 
 namespace {
@@ -37,7 +39,10 @@ LONG HandleCrash(EXCEPTION_POINTERS* pointers) {
   DWORD owner = 0;
   if (!crashThread.compare_exchange_strong(owner, self))
     return owner == self ? EXCEPTION_EXECUTE_HANDLER : AwaitFirstVerdict();
-  job = {pointers, self, CurrentHavokBlock(), false, true, false};
+  LogCrashTimes();
+  const CrashSettings settings = LoadedCrashSettings();
+  job = {
+      pointers, self, CurrentHavokBlock(), settings.fullMemory, settings.autoSave, settings.reportToWindows};
   verdict.store(RunCrashReport(job));
   verdictReady.store(true);
   return verdict.load();

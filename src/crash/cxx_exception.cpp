@@ -1,7 +1,6 @@
 #include "crash/cxx_exception.h"
 
 #include <cstdint>
-#include <cstdlib>
 
 #include "base/guarded_call.h"
 #include "base/log.h"
@@ -36,6 +35,21 @@ extern "C" char* __cdecl __unDName(char* out, const char* decorated, int outSize
                                    void (*release)(void*), unsigned short flags);
 constexpr unsigned short kUndecorateTypeOnly = 0x2800;  // 32-bit decode, type name only
 
+// The undecorator's memory, from a block of its own: the heap may be held by
+// another thread when a crash is reported.
+alignas(8) char nameArena[4096];
+size_t arenaUsed;
+
+void* ArenaAllocate(size_t size) {
+  size = (size + 7) & ~size_t{7};
+  if (size > sizeof nameArena - arenaUsed) return nullptr;
+  void* block = nameArena + arenaUsed;
+  arenaUsed += size;
+  return block;
+}
+
+void ArenaRelease(void*) {}
+
 struct CxxTypeQuery {
   const ThrowInfo* throwInfo;
   char name[512];
@@ -45,8 +59,9 @@ void ReadCxxTypeName(void* argument) {
   auto* query = static_cast<CxxTypeQuery*>(argument);
   const TypeDescriptor* type = query->throwInfo->catchableTypes->types[0]->type;
   // The decorated name starts with '.', which the undecorator does not take.
-  if (__unDName(query->name, type->name + 1, static_cast<int>(sizeof query->name), std::malloc, std::free,
-                kUndecorateTypeOnly) == nullptr)
+  arenaUsed = 0;
+  if (__unDName(query->name, type->name + 1, static_cast<int>(sizeof query->name), ArenaAllocate,
+                ArenaRelease, kUndecorateTypeOnly) == nullptr)
     query->name[0] = '\0';
 }
 

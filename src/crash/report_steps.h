@@ -11,7 +11,7 @@ struct CrashJob {
   EXCEPTION_POINTERS* pointers;
   DWORD threadId;
   const void* havokBlock;
-  // From the settings, read by the first step; the defaults until then.
+  // From the settings read at load.
   bool fullMemory;
   bool autoSave;
   bool reportToWindows;
@@ -19,16 +19,19 @@ struct CrashJob {
 
 // One step of the report. Each runs guarded; `limitMs` is how long it may
 // take without progress before the handling goes on without it. Progress is
-// a change of what `progress` (if any) returns.
+// a change of what `progress` (if any) returns, and, when `busyIsProgress`,
+// processor time spent by the thread running the step (a thread blocked on a
+// lock spends none).
 struct ReportStep {
   const char* name;
   DWORD limitMs;
   void (*run)(void* job);
   uint64_t (*progress)();
+  bool busyIsProgress;
 };
 
-// The report's steps in order: heading and settings, exception, call stack,
-// Havok statistics, minidump, autosave.
+// The report's steps in order: heading, exception, call stack, Havok
+// statistics, thread, registers, stack scan, module list, minidump, autosave.
 extern const ReportStep kReportSteps[];
 extern const size_t kReportStepCount;
 

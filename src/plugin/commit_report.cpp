@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "base/log.h"
+#include "crash/address_text.h"
 #include "crash/exception_filter.h"
 #include "plugin/patch_sites.h"
 
@@ -69,4 +70,12 @@ LONG CommitAndReport(const char* phase) {
             name != nullptr ? name : "an unlisted site");
   }
   return error;
+}
+
+void HandChangedPlacesToCrashReport() {
+  static ChangedPlace places[sizeof kGamePlaces / sizeof kGamePlaces[0]];
+  size_t count = 0;
+  for (const GamePlace& place : kGamePlaces)
+    if (place.address != 0) places[count++] = {place.address, place.name};
+  SetChangedPlaces(places, count);
 }

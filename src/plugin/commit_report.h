@@ -10,3 +10,7 @@ const char* ChangedPlaceName(const PatchSite* site);
 // error and the site that caused it, so that a missing fix is visible; each
 // removal whose target was unloaded leaves one WARNING line naming the site.
 LONG CommitAndReport(const char* phase);
+
+// Hands the game places of the table to the crash report, which names them
+// in frames and addresses that pass through them.
+void HandChangedPlacesToCrashReport();

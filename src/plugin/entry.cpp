@@ -77,6 +77,7 @@ extern "C" bool SKSEPlugin_Load(const HostInterface*) {
   InstallCameraScaleFix();
   InstallMathReplacements();
   CommitAndReport("SKSEPlugin_Load");
+  HandChangedPlacesToCrashReport();
   LogLine(GetLog(), LogInfo, "SKSEPlugin_Load");
   return true;
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "base/text_format.h"
 #include "standin/standin.h"
 
 namespace {
@@ -51,6 +52,27 @@ TEST(Log, ConcurrentLinesNeverInterleave) {
     // Each writer's lines appear whole and in its own order.
     EXPECT_EQ(std::stoi(match[2].str()), next[writer_index]++);
   }
+}
+
+// The log's own formatter, which takes no lock and no heap, against the C
+// runtime's printf for what the plug-in's messages use; a short buffer cuts
+// the text and stays terminated.
+TEST(Log, FormatterAgreesWithPrintf) {
+  char ours[64], theirs[64];
+  auto same = [&](const char* format, auto... values) {
+    FormatTextf(ours, sizeof ours, format, values...);
+    std::snprintf(theirs, sizeof theirs, format, values...);
+    EXPECT_STREQ(ours, theirs) << format;
+  };
+  same("%d|%5d|%-5d|%05d|%+d|% d|%.3d", -42, 42, 42, -42, 7, 7, 5);
+  same("%u %x %X %08x %o", 4000000000u, 0xBEEFu, 0xBEEFu, 0xABu, 8u);
+  same("%lu %ld %lld %llu %hd %hhu %zu", 5ul, -6l, -1234567890123ll, 18446744073709551615ull, 70000, 300,
+       size_t{9});
+  same("[%s] [%8s] [%-8s] [%.2s] [%c] %% [%*d] [%.*s]", "abc", "abc", "abc", "abc", 'z', 4, 1, 2, "xyz");
+  FormatTextf(ours, sizeof ours, "%ls %s", L"wide", static_cast<const char*>(nullptr));
+  EXPECT_STREQ(ours, "wide (null)");
+  EXPECT_EQ(FormatTextf(ours, 6, "%d", 12345678), 5u);
+  EXPECT_STREQ(ours, "12345");
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/game_access.h"
 #include "crash_scenarios.h"
 #include "msvc_throw.h"
 #include "standin/game_crash.h"
@@ -19,8 +20,6 @@
 #include "standin/standin.h"
 
 namespace {
-
-using standin::GameGlobal;
 
 FILE* facts;
 std::string scenario;
@@ -92,9 +91,55 @@ DWORD WINAPI LaterFault(LPVOID started) {
   return 0;
 }
 
+// The stand-in's version of an object of the game: a vtable whose word before
+// it points to a complete-object locator naming the class.
+struct ObjectWithTypeInfo {
+  const TypeDescriptor type = {nullptr, nullptr, ".?AVTESObjectREFR@@"};
+  const uint32_t locator[5] = {0, 0, 0, reinterpret_cast<uint32_t>(&type), 0};
+  const void* vtable[3] = {locator, reinterpret_cast<void*>(ThrowLikeTheGame), nullptr};
+  const void* const* object = vtable + 1;
+};
+
+void FaultInRegisters() {
+  static ObjectWithTypeInfo object;
+  const void* code = reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("msvcrt.dll"), "strlen"));
+  Fact("object", reinterpret_cast<uintptr_t>(&object.object));
+  Fact("code", reinterpret_cast<uintptr_t>(code));
+  std::fclose(facts);
+  asm volatile("movl %0, %%esi\n\tmovl %1, %%edi\n\tmovl $1, 0x10"
+               :
+               : "r"(&object.object), "r"(code)
+               : "esi", "edi", "memory");
+}
+
+// A second crash about 500 ms after the first, holding the heap lock.
+DWORD WINAPI HeapHoldingCrasher(LPVOID) {
+  Sleep(500);
+  HeapLock(GetProcessHeap());
+  volatile int* volatile target = reinterpret_cast<int*>(0x20);
+  *target = 1;
+  return 0;
+}
+
+// Logs (a refused query) again and again while the main thread crashes.
+DWORD WINAPI LoggingThread(LPVOID host) {
+  for (;;) static_cast<standin::Host*>(host)->Query(standin::kRuntime1_9_32, true);
+}
+
 __attribute__((noinline)) void FaultInner() {
   Fact("frame", reinterpret_cast<uintptr_t>(__builtin_return_address(0)));
   if (scenario == kScenarioDllFault || scenario == kScenarioNoModule) FaultElsewhere();
+  if (scenario == kScenarioRegisters) FaultInRegisters();
+  if (scenario == kScenarioNoFramePointer) {
+    FaultWithoutFramePointer();
+    return;
+  }
+  if (scenario == kScenarioReplacement) {
+    std::fclose(facts);
+    float result[16];
+    reinterpret_cast<::GameThisCall<void, const float*, float*, const float*>>(game::kMatrixMultiply)(
+        reinterpret_cast<const float*>(0x10), result, result);
+  }
   if (scenario == kScenarioCxxHavok) {
     std::fclose(facts);
     ThrowLikeTheGame();
@@ -151,6 +196,21 @@ void GiveThreadHavokBlock(DWORD slot, int odd, standin::AllocatorBehaviour behav
 
 }  // namespace
 
+extern "C" void RecordNoFrameReturn(uintptr_t returnAddress) {
+  Fact("return", returnAddress);
+  std::fclose(facts);
+}
+
+// Makes dbghelp's MiniDumpWriteDump fail: "xor eax, eax; ret 28".
+void BreakDumpWriter() {
+  auto* writer =
+      reinterpret_cast<uint8_t*>(GetProcAddress(GetModuleHandleA("dbghelp.dll"), "MiniDumpWriteDump"));
+  const uint8_t fail[] = {0x31, 0xC0, 0xC2, 0x1C, 0x00};
+  DWORD old;
+  VirtualProtect(writer, sizeof fail, PAGE_EXECUTE_READWRITE, &old);
+  std::memcpy(writer, fail, sizeof fail);
+}
+
 int main(int argc, char** argv) {
   if (argc < 2) return 2;
   scenario = argv[1];
@@ -162,14 +222,20 @@ int main(int argc, char** argv) {
                                   : scenario == kScenarioSaveFault ? standin::SaveBehaviour::Fault
                                                                    : standin::SaveBehaviour::ReturnAfter2ms);
   static int saveManager;
-  GameGlobal<void*>(game::kSaveManager) = scenario == kScenarioNoManager ? nullptr : &saveManager;
-  Fact("manager", reinterpret_cast<uintptr_t>(GameGlobal<void*>(game::kSaveManager)));
+  standin::GameGlobal<void*>(game::kSaveManager) = scenario == kScenarioNoManager ? nullptr : &saveManager;
+  Fact("manager", reinterpret_cast<uintptr_t>(standin::GameGlobal<void*>(game::kSaveManager)));
   // The game gives every thread a Havok block slot early on.
   const DWORD slot = TlsAlloc();
-  GameGlobal<DWORD>(game::kHavokBlockSlot) = slot;
+  standin::GameGlobal<DWORD>(game::kHavokBlockSlot) = slot;
   if (scenario == kScenarioCxxHavok) GiveThreadHavokBlock(slot, 2, standin::AllocatorBehaviour::Fault);
-  if (scenario == kScenarioHavokHang) GiveThreadHavokBlock(slot, 0, standin::AllocatorBehaviour::Hang);
-  if (scenario == kScenarioReadSymbols) {
+  if (scenario == kScenarioHavokHang || scenario == kScenarioOverflowHang)
+    GiveThreadHavokBlock(slot, 0, standin::AllocatorBehaviour::Hang);
+  if (scenario == kScenarioHavokHangLocked)
+    GiveThreadHavokBlock(slot, 0, standin::AllocatorBehaviour::HangLocked);
+  if (scenario == kScenarioHavokBreak) GiveThreadHavokBlock(slot, 1, standin::AllocatorBehaviour::Break);
+  if (scenario == kScenarioDumpFails) BreakDumpWriter();
+  if (scenario == kScenarioReadSymbols || scenario == kScenarioOverflowMain ||
+      scenario == kScenarioOverflowThread) {
     // Something else in the game set up the symbol handler.
     SymSetOptions(SymGetOptions() | SYMOPT_LOAD_LINES);
     SymInitialize(GetCurrentProcess(), nullptr, TRUE);
@@ -202,7 +268,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   Fact("thread", GetCurrentThreadId());
-  if (scenario == kScenarioOverflowMain) {
+  if (scenario == kScenarioOverflowMain || scenario == kScenarioOverflowHang) {
     std::fclose(facts);
     return Overflow(0);
   }
@@ -212,6 +278,13 @@ int main(int argc, char** argv) {
     HANDLE started = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     CloseHandle(CreateThread(nullptr, 0, LaterFault, started, 0, nullptr));
     WaitForSingleObject(started, INFINITE);
+    HeapLock(GetProcessHeap());
+  }
+  if (scenario == kScenarioSecondHoldsHeap)
+    CloseHandle(CreateThread(nullptr, 0, HeapHoldingCrasher, nullptr, 0, nullptr));
+  if (scenario == kScenarioLoggingThread) {
+    CloseHandle(CreateThread(nullptr, 0, LoggingThread, &host, 0, nullptr));
+    Sleep(100);
     HeapLock(GetProcessHeap());
   }
   FaultOuter();

@@ -19,6 +19,17 @@ constexpr char kScenarioTwoThreads[] = "two-threads";
 constexpr char kScenarioHavokHang[] = "havok-hang";  // writes 0x10; a Havok statistics call never returns
 constexpr char kScenarioDllFault[] = "dll-fault";    // faults inside msvcrt.dll
 constexpr char kScenarioNoModule[] = "no-module";    // faults in code outside any module
+// Freezes the handling once had; each writes 0x10 on the main thread.
+constexpr char kScenarioSecondHoldsHeap[] = "second-holds-heap";  // a second crasher holds the heap lock
+constexpr char kScenarioLoggingThread[] = "logging-thread";       // another thread logs; the heap is held
+constexpr char kScenarioHavokHangLocked[] =
+    "havok-hang-locked";                                   // a Havok call takes the heap, never returns
+constexpr char kScenarioOverflowHang[] = "overflow-hang";  // a stack overflow; the Havok call hangs
+constexpr char kScenarioHavokBreak[] = "havok-break";      // a breakpoint in the Havok call
+constexpr char kScenarioDumpFails[] = "dump-fails";        // the minidump writer fails
+constexpr char kScenarioRegisters[] = "registers";  // ESI: an object with type information; EDI: msvcrt code
+constexpr char kScenarioNoFramePointer[] = "no-frame-pointer";  // faults in a routine without a frame pointer
+constexpr char kScenarioReplacement[] = "replacement";          // the game's matrix product, bad operand
 
 constexpr unsigned kVerdictExitBase = 0x7E00;
 constexpr char kFactsPath[] = "crash-facts.txt";

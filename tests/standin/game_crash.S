@@ -55,3 +55,30 @@ _GameAllocatorStatisticsHang:
     push -1
     call dword ptr [__imp__Sleep@4]
     jmp _GameAllocatorStatisticsHang
+
+// The same contract, taking the process heap's lock and never returning.
+    .globl _GameAllocatorStatisticsHangLocked
+_GameAllocatorStatisticsHangLocked:
+    call dword ptr [__imp__GetProcessHeap@0]
+    push eax
+    call dword ptr [__imp__HeapLock@4]
+    jmp _GameAllocatorStatisticsHang
+
+// The same contract, stopping at a breakpoint.
+    .globl _GameAllocatorStatisticsBreak
+_GameAllocatorStatisticsBreak:
+    int3
+    ret 4
+
+// void (void): a routine without a frame pointer between the fault and its
+// caller. It hands its return address to RecordNoFrameReturn (cdecl), then
+// writes address 0x10 with EBP still the caller's.
+    .globl _FaultWithoutFramePointer
+_FaultWithoutFramePointer:
+    push dword ptr [esp]
+    call _RecordNoFrameReturn
+    add esp, 4
+    sub esp, 12
+    mov dword ptr [0x10], 1
+    add esp, 12
+    ret

@@ -9,7 +9,7 @@
 extern "C" const char GameTopLevelFilterBegin[], GameTopLevelFilterEnd[];
 extern "C" const char GameSaveGameBegin[], GameSaveGameEnd[];
 extern "C" const char GameAllocatorStatistics[], GameAllocatorStatisticsFaulty[],
-    GameAllocatorStatisticsHang[];
+    GameAllocatorStatisticsHang[], GameAllocatorStatisticsHangLocked[], GameAllocatorStatisticsBreak[];
 
 namespace standin {
 namespace {
@@ -18,7 +18,10 @@ SaveBehaviour saveBehaviour;
 
 constexpr size_t kStatisticsSlot = 8;
 // One table per AllocatorBehaviour.
-const void* allocatorTables[3][kStatisticsSlot + 1];
+const char* const kStatisticsRoutines[] = {GameAllocatorStatistics, GameAllocatorStatisticsFaulty,
+                                           GameAllocatorStatisticsHang, GameAllocatorStatisticsHangLocked,
+                                           GameAllocatorStatisticsBreak};
+const void* allocatorTables[5][kStatisticsSlot + 1];
 
 void Place(uint32_t address, const char* begin, const char* end) {
   PlaceInGame(address, begin, static_cast<size_t>(end - begin));
@@ -28,10 +31,7 @@ void Place(uint32_t address, const char* begin, const char* end) {
 
 void MakeGameAllocator(GameAllocator& allocator, const int32_t (&statistics)[6],
                        AllocatorBehaviour behaviour) {
-  allocatorTables[static_cast<int>(AllocatorBehaviour::Normal)][kStatisticsSlot] = GameAllocatorStatistics;
-  allocatorTables[static_cast<int>(AllocatorBehaviour::Fault)][kStatisticsSlot] =
-      GameAllocatorStatisticsFaulty;
-  allocatorTables[static_cast<int>(AllocatorBehaviour::Hang)][kStatisticsSlot] = GameAllocatorStatisticsHang;
+  for (int i = 0; i < 5; ++i) allocatorTables[i][kStatisticsSlot] = kStatisticsRoutines[i];
   allocator.vtable = allocatorTables[static_cast<int>(behaviour)];
   for (int i = 0; i < 6; ++i) allocator.statistics[i] = statistics[i];
 }

@@ -25,12 +25,13 @@ constexpr uint32_t kHavokAllocatorOffsets[] = {0x28, 0x2C, 0x30, 0x34};
 // A Havok allocator of the game: its statistics function (virtual function 8,
 // member-function convention, one argument) copies the six numbers into the
 // caller's record; a faulty one reads from an unmapped address instead, a
-// hanging one never returns.
+// hanging one never returns (HangLocked: holding the process heap's lock), a
+// breaking one stops at a breakpoint.
 struct GameAllocator {
   const void* const* vtable;
   int32_t statistics[6];
 };
-enum class AllocatorBehaviour { Normal, Fault, Hang };
+enum class AllocatorBehaviour { Normal, Fault, Hang, HangLocked, Break };
 void MakeGameAllocator(GameAllocator& allocator, const int32_t (&statistics)[6],
                        AllocatorBehaviour behaviour);
 
@@ -38,3 +39,8 @@ void MakeGameAllocator(GameAllocator& allocator, const int32_t (&statistics)[6],
 void PlaceGameCrashRoutines(SaveBehaviour behaviour);
 
 }  // namespace standin
+
+// Writes address 0x10 from a routine without a frame pointer, after handing
+// its return address to RecordNoFrameReturn, which the program defines.
+extern "C" void FaultWithoutFramePointer();
+extern "C" void RecordNoFrameReturn(uintptr_t returnAddress);

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Texts for addresses in the crash report. Everything here reads memory
+// guarded and takes no lock and no heap.
+
+// A game place the plug-in changed (a redirection or a jump write) and its
+// name, handed over by the plug-in at load.
+struct ChangedPlace {
+  uint32_t address;
+  const char* name;
+};
+void SetChangedPlaces(const ChangedPlace* places, size_t count);
+
+// The changed place `address` belongs to: inside the place's own bytes, or in
+// the first kReplacementReach bytes of the replacement its jump leads to
+// (with no other replacement starting between). Null when none.
+const char* ChangedPlaceAt(uintptr_t address);
+
+constexpr size_t kAddressText = 320;
+
+// "name+0x1a2b" of the module holding `address`, or "no module".
+void DescribeAddress(uintptr_t address, char (&text)[kAddressText]);
+
+// What `value` points to, when that is worth telling: a module and offset
+// (with the changed place), an object whose class the Microsoft compiler's
+// run-time type information names ("object of class TESObjectREFR"), or
+// "readable memory". Empty otherwise.
+void DescribePointee(uintptr_t value, char (&text)[kAddressText]);
+
+// The class name of the object at `object` from its vtable's complete-object
+// locator, undecorated ("TESObjectREFR", "Outer::Inner"); false when there is
+// none.
+bool ObjectClassName(uintptr_t object, char* name, size_t size);
+
+// Copies `size` bytes at `address` into `out`; false when they cannot be read.
+bool Read(uintptr_t address, void* out, size_t size);
+
+// Whether `size` bytes at `address` can be read without touching a guard page.
+bool Readable(uintptr_t address, size_t size);
+
+// 1019 as "1,019".
+void FormatThousands(unsigned value, char (&text)[16]);
