@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "base/data_path.h"
+
 namespace {
 
 constexpr char kLogPath[] = "data/skse/plugins/Quelbrand.log";
@@ -21,7 +23,7 @@ struct LogOwner {
     std::memset(&log, 0, sizeof log);
     InitializeCriticalSectionAndSpinCount(&log.lock, kLockSpinCount);
     log.threshold = LogInfo;
-    log.stream = std::fopen(kLogPath, "w");
+    log.stream = std::fopen(ChooseDataFile(kLogPath, LogFile), "w");
     if (log.stream == nullptr) log.stream = stderr;
   }
 

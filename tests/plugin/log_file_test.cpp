@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "quelbrand_version.h"
 #include "standin/standin.h"
 
 namespace {
