@@ -17,15 +17,17 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-const std::string kPluginFolder = "\\data\\skse\\plugins\\";
+const std::string kGameLog = "\\data\\skse\\plugins\\Quelbrand.log";
 
 void Start(standin::Host& host) {
   standin::PlaceGameMath();
   EXPECT_TRUE(host.LoadPlugin() && host.Query() && host.Load());
 }
 
-// The summary and WARNING lines of the log at `logPath`, without their times.
-Lines Summary(const std::string& logPath) {
+// Starts the plug-in; gives the summary and WARNING lines without times.
+Lines StartUp(const std::string& logPath = standin::LogPath()) {
+  standin::Host host;
+  Start(host);
   Lines lines;
   for (const std::string& line : standin::ReadWholeLog(logPath)) {
     const std::string text = standin::WithoutTime(line);
@@ -34,48 +36,35 @@ Lines Summary(const std::string& logPath) {
   return lines;
 }
 
-Lines StartUp(const std::string& logPath = standin::LogPath()) {
-  standin::Host host;
-  Start(host);
-  return Summary(logPath);
-}
-
-std::string MathKernels() {
-  const bool ssse3 = __builtin_cpu_supports("ssse3"), sse41 = __builtin_cpu_supports("sse4.1");
-  return std::string("SIMD math (") +
-         (ssse3 ? "MatrixMultiplySsse3, TransformMultiplySsse3"
-                : "MatrixMultiplySse2, TransformMultiplySse2") +
-         (sse41 ? ", BoxPlanesTestSse41)" : ", BoxPlanesTestSse3)");
-}
-
-std::string LogFileLine() {
-  char path[MAX_PATH];
-  GetFullPathNameA("data\\skse\\plugins\\Quelbrand.log", MAX_PATH, path, nullptr);
-  return std::string("INFO: Log file ") + path;
-}
-
 TEST(StartUpReport, EveryKeyOffIsListedAsReadFromTheFile) {
   standin::WriteSettings(
       "[Memory]\nRecordFormHeapAllocateFailed=0\nFormHeapAllocateFromLargerSpace=0\nFixInfiniteLoad=0\n"
-      "ReplaceDefaultHavokHeap=0\ndoNotReleaseHavokResource=0\n[Optimize]\nFasterLoading=0\nUseShaderCache="
-      "0\n"
-      "[Camera]\nfix3rdPersonCameraScale=0\n[Exception]\nMiniDumpWithFullMemory=0\nAutoSaveGame=0\n"
-      "ReportToWindows=0\n");
-  EXPECT_EQ(StartUp(),
-            (Lines{LogFileLine(), "INFO: Settings file " + standin::SettingsFilePath(),
-                   "INFO: [Memory] RecordFormHeapAllocateFailed=0 (file) FormHeapAllocateFromLargerSpace=0 "
-                   "(file) FixInfiniteLoad=0 (file) ReplaceDefaultHavokHeap=0 (file) "
-                   "doNotReleaseHavokResource=0 (file)",
-                   "INFO: [Optimize] FasterLoading=0 (file) UseShaderCache=0 (file)",
-                   "INFO: [Camera] fix3rdPersonCameraScale=0 (file)",
-                   "INFO: [Exception] MiniDumpWithFullMemory=0 (file) AutoSaveGame=0 (file) "
-                   "ReportToWindows=0 (file)",
-                   "INFO: Active fixes: crash handler, Havok resource retention (release deferred), " +
-                       MathKernels() +
-                       "; not in effect: Havok heap (setting off), form-heap failure log (setting off), "
-                       "form-heap larger space (setting off), infinite-load fix (setting off), faster "
-                       "texture loading (setting off), shader cache (setting off), camera scale fix "
-                       "(setting off)"}));
+      "ReplaceDefaultHavokHeap=0\ndoNotReleaseHavokResource=0\n"
+      "[Optimize]\nFasterLoading=0\nUseShaderCache=0\n[Camera]\nfix3rdPersonCameraScale=0\n"
+      "[Exception]\nMiniDumpWithFullMemory=0\nAutoSaveGame=0\nReportToWindows=0\n");
+  Lines lines = StartUp();
+  ASSERT_EQ(lines.size(), 7u);
+  EXPECT_EQ(lines[0].rfind("INFO: Log file ", 0), 0u) << lines[0];
+  const std::string active = lines.back();
+  const size_t kernels = active.find("SIMD math (") + 11;
+  lines.back().erase(kernels, active.find(')', kernels) - kernels);
+  EXPECT_EQ(
+      Lines(lines.begin() + 1, lines.end()),
+      (Lines{
+          "INFO: Settings file " + standin::SettingsFilePath(),
+          "INFO: [Memory] RecordFormHeapAllocateFailed=0 (file) FormHeapAllocateFromLargerSpace=0 (file) "
+          "FixInfiniteLoad=0 (file) ReplaceDefaultHavokHeap=0 (file) doNotReleaseHavokResource=0 (file)",
+          "INFO: [Optimize] FasterLoading=0 (file) UseShaderCache=0 (file)",
+          "INFO: [Camera] fix3rdPersonCameraScale=0 (file)",
+          "INFO: [Exception] MiniDumpWithFullMemory=0 (file) AutoSaveGame=0 (file) ReportToWindows=0 (file)",
+          "INFO: Active fixes: crash handler, Havok resource retention (release deferred), SIMD math (); "
+          "not in effect: Havok heap (setting off), form-heap failure log (setting off), form-heap larger "
+          "space (setting off), infinite-load fix (setting off), faster texture loading (setting off), "
+          "shader cache (setting off), camera scale fix (setting off)"}));
+  // The kernels follow the processor.
+  EXPECT_NE(active.find(__builtin_cpu_supports("ssse3") ? "(MatrixMultiplySsse3, TransformMultiplySsse3, "
+                                                        : "(MatrixMultiplySse2, TransformMultiplySse2, "),
+            std::string::npos);
 }
 
 TEST(StartUpReport, EmptyValueTakesTheDefaultAndAnInlineCommentIsNamed) {
@@ -95,58 +84,42 @@ TEST(StartUpReport, EmptyValueTakesTheDefaultAndAnInlineCommentIsNamed) {
   EXPECT_NE(lines[8].find("shader cache (setting off)"), std::string::npos) << lines[8];
 }
 
-TEST(StartUpReport, MissingFileGivesDefaults) {
+// Run with both D3DX libraries switched off (see the test's environment).
+TEST(StartUpReport, MissingFileGivesDefaultsAndFeaturesNotInEffectSayWhy) {
   const Lines lines = StartUp();
   ASSERT_EQ(lines.size(), 7u);
   EXPECT_EQ(lines[1],
             "INFO: Settings file " + standin::SettingsFilePath() + " not found: every key has its default");
   EXPECT_EQ(lines[4], "INFO: [Camera] fix3rdPersonCameraScale=1 (default)");
-  EXPECT_EQ(lines[6],
-            "INFO: Active fixes: crash handler, Havok heap, infinite-load fix, Havok resource retention "
-            "(release deferred), faster texture loading, camera scale fix, " +
-                MathKernels() +
-                "; not in effect: form-heap failure log (setting off), form-heap larger space (setting "
-                "off), shader cache (setting off)");
-}
-
-// Run with both D3DX libraries switched off (see the test's environment).
-TEST(StartUpReport, FeatureWithoutItsRoutineAndFeatureSwitchedOff) {
-  standin::WriteSettings("[Camera]\nfix3rdPersonCameraScale=false\n");
-  const std::string active = StartUp().back();
-  EXPECT_NE(active.find("; not in effect: "), std::string::npos) << active;
-  EXPECT_NE(active.find("faster texture loading (routine not found)"), std::string::npos) << active;
-  EXPECT_NE(active.find("camera scale fix (setting off)"), std::string::npos) << active;
+  EXPECT_EQ(
+      lines[6].substr(lines[6].find("; not in effect")),
+      "; not in effect: form-heap failure log (setting off), form-heap larger space (setting off), faster "
+      "texture loading (routine not found), shader cache (setting off)");
 }
 
 TEST(StartUpReport, LogGoesUnderTheGameFolderWhenTheWorkingFolderHasNone) {
-  ASSERT_TRUE(CreateDirectoryA("elsewhere", nullptr));
-  ASSERT_TRUE(SetCurrentDirectoryA("elsewhere"));
-  const std::string log = standin::GameFolder() + kPluginFolder + "Quelbrand.log";
-  const Lines lines = StartUp(log);
-  ASSERT_FALSE(lines.empty());
-  EXPECT_EQ(lines[0], "INFO: Log file " + log +
-                          " (under the game's folder: the working folder has no data\\skse\\plugins)");
+  ASSERT_TRUE(CreateDirectoryA("elsewhere", nullptr) && SetCurrentDirectoryA("elsewhere"));
+  const std::string log = standin::GameFolder() + kGameLog;
+  EXPECT_EQ(
+      StartUp(log).at(0),
+      "INFO: Log file " + log + " (under the game's folder: the working folder has no data\\skse\\plugins)");
   EXPECT_EQ(GetFileAttributesA("data"), INVALID_FILE_ATTRIBUTES);
 }
 
-// Not a test on its own: tests/plugin/release_test.sh runs it and reads what
-// the crash left. From a working folder without a data folder, a game
-// routine that the camera fix redirected faults; the plug-in's frame is the
-// caller's.
+// Run by release_test.sh, which reads what the crash left: from a working
+// folder without a data folder, a game routine that the camera fix
+// redirected faults, so the plug-in's frame is a caller's.
 TEST(StartUpReport, DISABLED_CrashBelowTheCameraHook) {
   standin::WriteSettings("[Exception]\nAutoSaveGame=0\n");
   standin::PlaceGameCrashRoutines(standin::SaveBehaviour::ReturnAfter2ms);
-  // push ebp; mov ebp, esp; three nops; mov eax, [0]
-  const uint8_t faults[] = {0x55, 0x8B, 0xEC, 0x90, 0x90, 0x90, 0xA1, 0, 0, 0, 0};
+  const uint8_t faults[] = {0x55, 0x8B, 0xEC, 0x90, 0x90, 0x90, 0xA1, 0, 0, 0, 0};  // ...; mov eax, [0]
   standin::PlaceInGame(game::kThirdPersonCamera, faults, sizeof faults);
   ASSERT_TRUE(CreateDirectoryA("elsewhere", nullptr) && SetCurrentDirectoryA("elsewhere"));
   standin::Host host;
   Start(host);
   SetUnhandledExceptionFilter(reinterpret_cast<LPTOP_LEVEL_EXCEPTION_FILTER>(game::kTopLevelFilter));
-#pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wattributes"
   using CameraRoutine = uint32_t(__thiscall*)(void* camera, uint32_t argument);
-#pragma GCC diagnostic pop
   uint32_t camera[16] = {};
   reinterpret_cast<CameraRoutine>(game::kThirdPersonCamera)(camera, 0);
 }
