@@ -65,9 +65,9 @@ Setting ReadSetting(const char* section, const char* key, bool defaultValue, con
     setting.kind = ValueKind::Empty;
     return setting;
   }
-  setting.value = !(value == "false" || value == "0");
-  setting.kind = value == "false" || value == "0" || value == "true" || value == "1" ? ValueKind::Recognised
-                                                                                     : ValueKind::Other;
+  const bool isFalse = value == "false" || value == "0";
+  setting.value = !isFalse;
+  setting.kind = isFalse || value == "true" || value == "1" ? ValueKind::Recognised : ValueKind::Other;
   return setting;
 }
 
@@ -113,7 +113,7 @@ void LogSettings() {
     if (length == 0) length = std::snprintf(line, sizeof line, "[%s]", key.section);
     length += std::snprintf(
         line + length, sizeof line - length, " %s=%d (%s)", key.key, setting.value ? 1 : 0,
-        setting.kind == ValueKind::Recognised || setting.kind == ValueKind::Other ? "file" : "default");
+        setting.kind == ValueKind::Missing || setting.kind == ValueKind::Empty ? "default" : "file");
     const bool sectionEnds = i + 1 == sizeof kSettingKeys / sizeof kSettingKeys[0] ||
                              std::strcmp(kSettingKeys[i + 1].section, key.section) != 0;
     if (sectionEnds) {

@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# The release archives: packaging twice gives the same bytes, and the player's
-# DLL is the symbols archive's. A crash below the camera fix, from a working
-# folder without a data folder, leaves its log and dump under the game folder;
-# the report's frame in the plug-in, given to the symbols archive's
-# frame-line.sh, names the hook and the line of its call.
+# Packaging twice gives the same bytes; the player's DLL is the symbols
+# archive's. A crash below the camera hook, from a working folder without a
+# data folder, leaves log and dump under the game folder, and frame-line.sh
+# turns the plug-in's frame into the hook and the line of its call.
 # usage: release_test.sh BUILD_DIR TEST_PROGRAM
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
