@@ -1,7 +1,4 @@
-# make test: install what is missing, build, run every test.
-# make demo: install, build, run the plug-in in the stand-in game and host.
-# make package: the release archives, Quelbrand-<version>.zip and
-# Quelbrand-<version>-symbols.zip, in $(PACKAGE_DIR).
+# `make help` lists the targets.
 BUILD ?= build
 NATIVE_BUILD ?= build-native
 SANITIZE_BUILD ?= build-sanitize
@@ -11,9 +8,25 @@ FUZZ_SECONDS ?= 60
 FUZZ_SEED ?= 1
 JOBS ?= $(shell nproc)
 
-.PHONY: all bootstrap build build-native build-sanitize test fuzz package demo bench format clean
+# One benchmark by name (bench/<name>.cpp) and its arguments, or every one.
+BENCH ?=
+BENCH_ARGS ?=
+
+.PHONY: all help bootstrap build build-native build-sanitize test fuzz package demo bench format clean
 
 all: build
+
+help:
+	@echo 'make build            cross-build the DLL, the checker and the Windows tests into $(BUILD)/'
+	@echo 'make build-native     build the pure logic, the checker and their tests for this machine'
+	@echo 'make test             install what is missing, build, run every test'
+	@echo 'make fuzz             the fuzz targets for FUZZ_SECONDS each'
+	@echo 'make demo             run the plug-in in the stand-in game and host'
+	@echo 'make package          the release archives in $(PACKAGE_DIR)/'
+	@echo 'make bench            build and run every benchmark (not the tests)'
+	@echo 'make bench BENCH=name [BENCH_ARGS=...]   one benchmark, bench/<name>.cpp'
+	@echo 'make format           clang-format every source'
+	@echo 'make clean            remove the build trees and packages'
 
 bootstrap:
 	@tools/bootstrap
@@ -56,9 +69,10 @@ package: bootstrap
 demo: build
 	@tools/demo $(BUILD)
 
-bench: build build-native
-	@tools/bench $(BUILD)
-	$(NATIVE_BUILD)/ddscheck_bench
+bench: bootstrap
+	$(CROSS_CONFIGURE)
+	cmake -S . -B $(NATIVE_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	@JOBS=$(JOBS) tools/bench $(BUILD) $(NATIVE_BUILD) $(BENCH) $(BENCH_ARGS)
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdarg>
 
+#include "base/data_path.h"
 #include "base/text_format.h"
 
 namespace {
@@ -25,7 +26,7 @@ HANDLE OpenLogFile(const char* path) {
 
 void InitialiseLog(PluginLog& log) {
   log.threshold = LogInfo;
-  log.file = OpenLogFile(kLogPath);
+  log.file = OpenLogFile(ChooseDataFile(kLogPath, LogFile));
   log.positioned = log.file != INVALID_HANDLE_VALUE;
   if (!log.positioned) log.file = GetStdHandle(STD_ERROR_HANDLE);
   log.length = 0;

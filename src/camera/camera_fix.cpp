@@ -1,8 +1,8 @@
 #include "camera/camera_fix.h"
 
+#include "base/feature_status.h"
 #include "base/game_access.h"
 #include "base/jump.h"
-#include "base/settings.h"
 #include "camera/camera_sites.h"
 
 PatchSite ThirdPersonCameraSite = reinterpret_cast<PatchSite>(game::kThirdPersonCamera);
@@ -66,7 +66,7 @@ uint32_t __thiscall ThirdPersonCameraHook(void* camera, uint32_t argument) {
 #pragma GCC diagnostic pop
 
 void InstallCameraScaleFix() {
-  if (!ReadSettingBool("Camera", "fix3rdPersonCameraScale", true, SettingsPath())) return;
+  if (!ReadFeatureSetting(Feature::Camera, "Camera", "fix3rdPersonCameraScale", true)) return;
   PatchAttach(&ThirdPersonCameraSite, reinterpret_cast<void*>(&ThirdPersonCameraHook));
   WriteRelJump(game::kCameraScaleJump1, reinterpret_cast<const void*>(&CameraScaleStub1));
   WriteRelJump(game::kCameraScaleJump2, reinterpret_cast<const void*>(&CameraScaleStub2));

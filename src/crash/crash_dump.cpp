@@ -5,6 +5,7 @@
 
 #include <atomic>
 
+#include "base/data_path.h"
 #include "base/log.h"
 
 namespace {
@@ -24,8 +25,8 @@ uint64_t CrashDumpBytes() {
 }
 
 void WriteCrashDump(EXCEPTION_POINTERS* pointers, DWORD threadId, bool fullMemory) {
-  HANDLE file =
-      CreateFileA(kDumpPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileA(ChooseDataFile(kDumpPath, DumpFile), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
   bool written = false;
   DWORD error = 0;
   if (file == INVALID_HANDLE_VALUE) {

@@ -1,5 +1,6 @@
 #include "crash/exception_filter.h"
 
+#include "base/feature_status.h"
 #include "base/game_access.h"
 #include "base/init_order.h"
 #include "crash/crash_handler.h"
@@ -32,6 +33,7 @@ LPTOP_LEVEL_EXCEPTION_FILTER GameFilter() {
 }  // namespace
 
 void InstallExceptionFilterHook() {
+  SetFeatureState(Feature::CrashHandler, FeatureState::Queued);
   PatchAttach(&ExceptionFilterSite, reinterpret_cast<void*>(ExceptionFilterHook));
 }
 

@@ -3,6 +3,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "base/feature_status.h"
 #include "base/game_access.h"
 #include "base/init_order.h"
 #include "base/settings.h"
@@ -54,6 +55,8 @@ bool Retain(const char* name, void* resource, void*& displaced) {
 
 void InstallHavokResourceRetention() {
   doNotReleaseHavokResource = ReadSettingBool("Memory", "doNotReleaseHavokResource", false, SettingsPath());
+  SetFeatureState(Feature::HavokResources, FeatureState::Queued,
+                  doNotReleaseHavokResource ? "release suppressed" : "release deferred");
   PatchAttach(&HavokResourceLockedSite1, reinterpret_cast<void*>(HavokResourceLockedHook1));
   PatchAttach(&HavokResourceLockedSite2, reinterpret_cast<void*>(HavokResourceLockedHook2));
   PatchAttach(&HavokResourceReleaseSite, reinterpret_cast<void*>(HavokResourceReleaseHook));

@@ -1,8 +1,8 @@
 #include "memory/memory_install.h"
 
+#include "base/feature_status.h"
 #include "base/jump.h"
 #include "base/log.h"
-#include "base/settings.h"
 #include "memory/always_on.h"
 #include "memory/form_heap.h"
 #include "memory/havok_heap.h"
@@ -36,16 +36,16 @@ void InstallMemoryPatches() {
   LoadThreadId = GetCurrentThreadId();
 
   recordFormHeapAllocateFailed =
-      ReadSettingBool(kSection, "RecordFormHeapAllocateFailed", false, SettingsPath());
+      ReadFeatureSetting(Feature::FormHeapLog, kSection, "RecordFormHeapAllocateFailed", false);
   if (recordFormHeapAllocateFailed) {
     Attach(FormHeapAllocateSite, FormHeapAllocateHook);
     Attach(FormHeapPassThroughSite, FormHeapPassThroughHook);
   }
-  if (ReadSettingBool(kSection, "FormHeapAllocateFromLargerSpace", false, SettingsPath())) {
+  if (ReadFeatureSetting(Feature::FormHeapLargerSpace, kSection, "FormHeapAllocateFromLargerSpace", false)) {
     WriteRelJump(game::kFormHeapLargerSpaceJump, reinterpret_cast<const void*>(FormHeapLargerSpaceStub));
   }
 
-  fixInfiniteLoad = ReadSettingBool(kSection, "FixInfiniteLoad", true, SettingsPath());
+  fixInfiniteLoad = ReadFeatureSetting(Feature::InfiniteLoad, kSection, "FixInfiniteLoad", true);
   if (fixInfiniteLoad) {
     Attach(EventWaitSite, EventWaitHook);
     Attach(GatedCallSite, GatedCallHook);
@@ -53,7 +53,7 @@ void InstallMemoryPatches() {
     Attach(SpinLockEnterSite, SpinLockEnterHook);
   }
 
-  replaceDefaultHavokHeap = ReadSettingBool(kSection, "ReplaceDefaultHavokHeap", true, SettingsPath());
+  replaceDefaultHavokHeap = ReadFeatureSetting(Feature::HavokHeap, kSection, "ReplaceDefaultHavokHeap", true);
   if (replaceDefaultHavokHeap) {
     Attach(HavokHeapAllocateSite, HavokHeapAllocateHook);
     Attach(HavokHeapFreeSite, HavokHeapFreeHook);

@@ -1,6 +1,9 @@
 #include <windows.h>
 
+#include "base/data_path.h"
+#include "base/feature_status.h"
 #include "base/log.h"
+#include "base/settings.h"
 #include "camera/camera_fix.h"
 #include "crash/crash_reporter.h"
 #include "crash/exception_filter.h"
@@ -9,7 +12,7 @@
 #include "patching/patching.h"
 #include "plugin/commit_report.h"
 #include "plugin/handshake.h"
-#include "quelbrand_version.h"
+#include "quelbrand_build.h"
 #include "shadercache/shader_cache.h"
 #include "simd/math_install.h"
 #include "textures/texture_hooks.h"
@@ -18,18 +21,20 @@
 // transaction (the shader cache already at process attach), process detach
 // removes them in the same order. A failed transaction installs (or removes)
 // none of its redirections and the game goes on without those features; only
-// the commit's result is logged.
+// the commit's result is logged, and one line then lists what is in effect.
 
 namespace {
 
 void OnProcessAttach(HINSTANCE module) {
   LogRaw(GetLog(), "%s", kPluginName);
   LogLine(GetLog(), LogInfo, "%s %s", kPluginName, QUELBRAND_VERSION_TEXT);
+  LogDataFolder();
+  LogSettings();
   DisableThreadLibraryCalls(module);
   PatchBegin();
   PatchUpdateThread(GetCurrentThread());
   InstallShaderCache();
-  CommitAndReport("Attach");
+  SettleFeatures(CommitAndReport("Attach"));
 }
 
 void OnProcessDetach() {
@@ -76,7 +81,8 @@ extern "C" bool SKSEPlugin_Load(const HostInterface*) {
   InstallHavokResourceRetention();
   InstallCameraScaleFix();
   InstallMathReplacements();
-  CommitAndReport("SKSEPlugin_Load");
+  SettleFeatures(CommitAndReport("SKSEPlugin_Load"));
+  LogActiveFixes();
   HandChangedPlacesToCrashReport();
   LogLine(GetLog(), LogInfo, "SKSEPlugin_Load");
   return true;

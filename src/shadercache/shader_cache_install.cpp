@@ -1,5 +1,5 @@
+#include "base/feature_status.h"
 #include "base/log.h"
-#include "base/settings.h"
 #include "patching/patching.h"
 #include "shadercache/cache_files.h"
 #include "shadercache/shader_cache.h"
@@ -21,11 +21,13 @@ void Redirect(PatchSite& site, const char* function, void* replacement) {
 }  // namespace
 
 void InstallShaderCache() {
-  if (!ReadSettingBool("Optimize", "UseShaderCache", false, SettingsPath())) return;
+  if (!ReadFeatureSetting(Feature::ShaderCache, "Optimize", "UseShaderCache", false)) return;
   InitShaderCacheDir();
   Redirect(CreateEffectSite, kCreateEffectName, reinterpret_cast<void*>(CacheCreateEffect));
   Redirect(CreateEffectFromFileASite, kCreateEffectFromFileAName,
            reinterpret_cast<void*>(CacheCreateEffectFromFileA));
+  if (CreateEffectSite == nullptr && CreateEffectFromFileASite == nullptr)
+    SetFeatureState(Feature::ShaderCache, FeatureState::RoutineMissing);
 }
 
 void RemoveShaderCache() {

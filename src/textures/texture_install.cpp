@@ -1,6 +1,6 @@
+#include "base/feature_status.h"
 #include "base/jump.h"
 #include "base/log.h"
-#include "base/settings.h"
 #include "patching/patching.h"
 #include "simd/cpu_features.h"
 #include "textures/expand_rgb.h"
@@ -13,7 +13,7 @@ void InstallTextureHooks() {
   ExpandRgbRow = SelectExpandRgbRow(CpuFeatures.leaf1Ecx);
   // Made whatever the setting says, and never undone.
   WriteRelJump(game::kInsertedSleepJump, reinterpret_cast<const void*>(InsertedSleepStub));
-  if (!ReadSettingBool("Optimize", "FasterLoading", true, SettingsPath())) return;
+  if (!ReadFeatureSetting(Feature::Textures, "Optimize", "FasterLoading", true)) return;
 
   CreateTextureFromFileInMemorySite = PatchFindFunction("D3DX9_42.dll", "D3DXCreateTextureFromFileInMemory");
   if (CreateTextureFromFileInMemorySite != nullptr) {
@@ -28,6 +28,8 @@ void InstallTextureHooks() {
                 reinterpret_cast<void*>(FastCreateTextureFromFileInMemoryEx));
     LogLine(GetLog(), LogInfo, "Hooked D3DX9_43.dll D3DXCreateTextureFromFileInMemoryEx");
   }
+  if (CreateTextureFromFileInMemorySite == nullptr && CreateTextureFromFileInMemoryExSite == nullptr)
+    SetFeatureState(Feature::Textures, FeatureState::RoutineMissing);
 }
 
 void RemoveTextureHooks() {

@@ -63,6 +63,7 @@ TEST(Settings, ShippedFileRestatesEveryDefault) {
   }
 }
 
+// An empty value takes the default; blanks around a value do not count.
 TEST(Settings, FalseOnlyForFalseOrZero) {
   standin::WriteSettings(
       "[Test]\n"
@@ -72,6 +73,8 @@ TEST(Settings, FalseOnlyForFalseOrZero) {
       "zero=0\n"
       "spacedZero= 0\n"
       "empty=\n"
+      "blanks=\"  \"\n"
+      "trailingZero=\"0  \"\n"
       "no=no\n"
       "off=off\n"
       "doubleZero=00\n"
@@ -86,7 +89,10 @@ TEST(Settings, FalseOnlyForFalseOrZero) {
   EXPECT_FALSE(Read("spaced", true));
   EXPECT_FALSE(Read("zero", true));
   EXPECT_FALSE(Read("spacedZero", true));
-  EXPECT_TRUE(Read("empty", false));
+  EXPECT_FALSE(Read("empty", false));
+  EXPECT_TRUE(Read("empty", true));
+  EXPECT_FALSE(Read("blanks", false));
+  EXPECT_FALSE(Read("trailingZero", true));
   EXPECT_TRUE(Read("no", false));
   EXPECT_TRUE(Read("off", false));
   EXPECT_TRUE(Read("doubleZero", false));

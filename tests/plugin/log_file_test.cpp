@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "quelbrand_version.h"
 #include "standin/standin.h"
 
 namespace {
@@ -66,6 +67,9 @@ TEST(LogFile, VersionResourceNamesTheBuildTheLogNames) {
   ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\040904B0\\ProductVersion",
                              reinterpret_cast<void**>(&text), &length));
   EXPECT_EQ(std::string("INFO: Quelbrand ") + text, standin::kVersionLine);
+  ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\040904B0\\LegalCopyright",
+                             reinterpret_cast<void**>(&text), &length));
+  EXPECT_NE(std::string(text).find("MIT License"), std::string::npos) << text;
   EXPECT_EQ(standin::WithoutTime(ReadLogLines().at(1)), standin::kVersionLine);
 }
 

@@ -2,11 +2,17 @@
 
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <stdexcept>
 
+#include "quelbrand_build.h"
+
 namespace standin {
+
+const char kVersionLine[] = "INFO: Quelbrand " QUELBRAND_VERSION_TEXT;
+
 namespace {
 
 int pluginHandleCalls;
@@ -47,14 +53,27 @@ void WriteSettings(const std::string& text) {
 
 std::string LogPath() { return "data/skse/plugins/Quelbrand.log"; }
 
-std::vector<std::string> ReadLogLines() {
+std::vector<std::string> ReadWholeLog(const std::string& path) {
   std::vector<std::string> lines;
-  std::ifstream in(LogPath(), std::ios::binary);
+  std::ifstream in(path, std::ios::binary);
   std::string line;
   while (std::getline(in, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     lines.push_back(line);
   }
+  return lines;
+}
+
+bool IsStartUpSummary(const std::string& line) {
+  const std::string text = WithoutTime(line);
+  for (const char* prefix : {"INFO: Log file ", "INFO: Settings file ", "INFO: [", "INFO: Active fixes: "})
+    if (text.rfind(prefix, 0) == 0) return true;
+  return false;
+}
+
+std::vector<std::string> ReadLogLines() {
+  std::vector<std::string> lines = ReadWholeLog(LogPath());
+  lines.erase(std::remove_if(lines.begin(), lines.end(), IsStartUpSummary), lines.end());
   return lines;
 }
 

@@ -10,15 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "quelbrand_version.h"
-
 namespace standin {
 
 constexpr uint32_t kGameAreaBegin = 0x401000;
 constexpr uint32_t kGameAreaEnd = 0x1c00000;
 constexpr uint32_t kRuntime1_9_32 = 0x09200000;
 // The log's second line, without its time: the build that wrote the log.
-constexpr char kVersionLine[] = "INFO: Quelbrand " QUELBRAND_VERSION_TEXT;
+extern const char kVersionLine[];
 
 // The host's record, laid out as the host lays it out.
 struct HostRecord {
@@ -45,7 +43,11 @@ std::string SettingsFilePath();
 void WriteSettings(const std::string& text);
 // The log as the plug-in writes it, relative to the working folder.
 std::string LogPath();
+// The log's lines without the start-up summary (where the log went, the
+// settings, the active fixes), which tests of their own check.
 std::vector<std::string> ReadLogLines();
+std::vector<std::string> ReadWholeLog(const std::string& path);
+bool IsStartUpSummary(const std::string& line);
 // A log line without its "[time]" prefix; lines without one stay as they are.
 std::string WithoutTime(const std::string& line);
 
