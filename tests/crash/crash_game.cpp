@@ -126,11 +126,17 @@ DWORD WINAPI LoggingThread(LPVOID host) {
   for (;;) static_cast<standin::Host*>(host)->Query(standin::kRuntime1_9_32, true);
 }
 
+void RecordNoFrameReturn(uintptr_t returnAddress) {
+  Fact("return", returnAddress);
+  std::fclose(facts);
+}
+
 __attribute__((noinline)) void FaultInner() {
   Fact("frame", reinterpret_cast<uintptr_t>(__builtin_return_address(0)));
   if (scenario == kScenarioDllFault || scenario == kScenarioNoModule) FaultElsewhere();
   if (scenario == kScenarioRegisters) FaultInRegisters();
   if (scenario == kScenarioNoFramePointer) {
+    NoFrameReturnRecorder = RecordNoFrameReturn;
     FaultWithoutFramePointer();
     return;
   }
@@ -195,11 +201,6 @@ void GiveThreadHavokBlock(DWORD slot, int odd, standin::AllocatorBehaviour behav
 }
 
 }  // namespace
-
-extern "C" void RecordNoFrameReturn(uintptr_t returnAddress) {
-  Fact("return", returnAddress);
-  std::fclose(facts);
-}
 
 // Makes dbghelp's MiniDumpWriteDump fail: "xor eax, eax; ret 28".
 void BreakDumpWriter() {

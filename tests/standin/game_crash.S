@@ -71,12 +71,12 @@ _GameAllocatorStatisticsBreak:
     ret 4
 
 // void (void): a routine without a frame pointer between the fault and its
-// caller. It hands its return address to RecordNoFrameReturn (cdecl), then
+// caller. It hands its return address to NoFrameReturnRecorder (cdecl), then
 // writes address 0x10 with EBP still the caller's.
     .globl _FaultWithoutFramePointer
 _FaultWithoutFramePointer:
     push dword ptr [esp]
-    call _RecordNoFrameReturn
+    call dword ptr [_NoFrameReturnRecorder]
     add esp, 4
     sub esp, 12
     mov dword ptr [0x10], 1

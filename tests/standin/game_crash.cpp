@@ -11,6 +11,8 @@ extern "C" const char GameSaveGameBegin[], GameSaveGameEnd[];
 extern "C" const char GameAllocatorStatistics[], GameAllocatorStatisticsFaulty[],
     GameAllocatorStatisticsHang[], GameAllocatorStatisticsHangLocked[], GameAllocatorStatisticsBreak[];
 
+void (*NoFrameReturnRecorder)(uintptr_t) = nullptr;
+
 namespace standin {
 namespace {
 

@@ -41,6 +41,6 @@ void PlaceGameCrashRoutines(SaveBehaviour behaviour);
 }  // namespace standin
 
 // Writes address 0x10 from a routine without a frame pointer, after handing
-// its return address to RecordNoFrameReturn, which the program defines.
+// its return address to NoFrameReturnRecorder, which the program sets.
 extern "C" void FaultWithoutFramePointer();
-extern "C" void RecordNoFrameReturn(uintptr_t returnAddress);
+extern "C" void (*NoFrameReturnRecorder)(uintptr_t returnAddress);

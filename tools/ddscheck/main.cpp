@@ -15,6 +15,7 @@
 #endif
 
 #include "ddscheck.h"
+#include "quelbrand_build.h"
 #include "quelbrand_version.h"
 
 namespace {
