@@ -16,8 +16,8 @@ constexpr uintptr_t kReplacementReach = 0x400;
 constexpr DWORD kReadable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
                             PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
 
-const ChangedPlace* changedPlaces;
-size_t changedPlaceCount;
+const ChangedSite* changedSites;
+size_t changedSiteCount;
 
 struct Copy {
   uintptr_t from;
@@ -30,14 +30,14 @@ void CopyBytes(void* argument) {
   std::memcpy(copy.to, reinterpret_cast<const void*>(copy.from), copy.size);
 }
 
-// Where the jump written at a changed place leads, when that is in this
-// library (a place left unchanged may hold a jump of the game's own), or 0.
-uintptr_t ReplacementOf(const ChangedPlace& place) {
+// Where the jump written at a changed site leads, when that is in this
+// library (a site left unchanged may hold a jump of the game's own), or 0.
+uintptr_t ReplacementOf(const ChangedSite& site) {
   uint8_t jump[kJumpLength];
-  if (!Read(place.address, jump, sizeof jump) || jump[0] != kJumpOpcode) return 0;
+  if (!Read(site.address, jump, sizeof jump) || jump[0] != kJumpOpcode) return 0;
   int32_t offset;
   std::memcpy(&offset, jump + 1, sizeof offset);
-  const uintptr_t target = place.address + kJumpLength + static_cast<uint32_t>(offset);
+  const uintptr_t target = site.address + kJumpLength + static_cast<uint32_t>(offset);
   const LoadedModule* self = ModuleContaining(CrashModules(), reinterpret_cast<uintptr_t>(&ReplacementOf));
   return self != nullptr && self == ModuleContaining(CrashModules(), target) ? target : 0;
 }
@@ -77,21 +77,21 @@ bool Read(uintptr_t address, void* out, size_t size) {
   return GuardedCall(CopyBytes, &copy) == 0;
 }
 
-void SetChangedPlaces(const ChangedPlace* places, size_t count) {
-  changedPlaces = places;
-  changedPlaceCount = count;
+void SetChangedSites(const ChangedSite* sites, size_t count) {
+  changedSites = sites;
+  changedSiteCount = count;
 }
 
-const char* ChangedPlaceAt(uintptr_t address) {
+const char* ChangedSiteAt(uintptr_t address) {
   const char* nearest = nullptr;
   uintptr_t nearestStart = 0;
-  for (size_t i = 0; i < changedPlaceCount; ++i) {
-    const ChangedPlace& place = changedPlaces[i];
-    if (address - place.address < kJumpLength) return place.name;
-    const uintptr_t start = ReplacementOf(place);
+  for (size_t i = 0; i < changedSiteCount; ++i) {
+    const ChangedSite& site = changedSites[i];
+    if (address - site.address < kJumpLength) return site.name;
+    const uintptr_t start = ReplacementOf(site);
     if (start != 0 && start <= address && start >= nearestStart) {
       nearestStart = start;
-      nearest = place.name;
+      nearest = site.name;
     }
   }
   return nearest != nullptr && address - nearestStart < kReplacementReach ? nearest : nullptr;
@@ -140,10 +140,10 @@ void DescribePointee(uintptr_t value, char (&text)[kAddressText]) {
     FormatTextf(text, sizeof text, "object of class %s", name);
   } else if (ModuleContaining(CrashModules(), value) != nullptr) {
     DescribeAddress(value, text);
-    const char* place = ChangedPlaceAt(value);
-    if (place != nullptr) {
+    const char* site = ChangedSiteAt(value);
+    if (site != nullptr) {
       const size_t length = std::strlen(text);
-      FormatTextf(text + length, sizeof text - length, " (changed place %s)", place);
+      FormatTextf(text + length, sizeof text - length, " (changed site %s)", site);
     }
   } else if (Readable(value, 1)) {
     FormatTextf(text, sizeof text, "readable memory");

@@ -6,18 +6,18 @@
 // Texts for addresses in the crash report. Everything here reads memory
 // guarded and takes no lock and no heap.
 
-// A game place the plug-in changed (a redirection or a jump write) and its
+// A game site the plug-in changed (a redirection or a jump write) and its
 // name, handed over by the plug-in at load.
-struct ChangedPlace {
+struct ChangedSite {
   uint32_t address;
   const char* name;
 };
-void SetChangedPlaces(const ChangedPlace* places, size_t count);
+void SetChangedSites(const ChangedSite* sites, size_t count);
 
-// The changed place `address` belongs to: inside the place's own bytes, or in
+// The changed site `address` belongs to: inside the site's own bytes, or in
 // the first kReplacementReach bytes of the replacement its jump leads to
 // (with no other replacement starting between). Null when none.
-const char* ChangedPlaceAt(uintptr_t address);
+const char* ChangedSiteAt(uintptr_t address);
 
 constexpr size_t kAddressText = 320;
 
@@ -25,7 +25,7 @@ constexpr size_t kAddressText = 320;
 void DescribeAddress(uintptr_t address, char (&text)[kAddressText]);
 
 // What `value` points to, when that is worth telling: a module and offset
-// (with the changed place), an object whose class the Microsoft compiler's
+// (with the changed site), an object whose class the Microsoft compiler's
 // run-time type information names ("object of class TESObjectREFR"), or
 // "readable memory". Empty otherwise.
 void DescribePointee(uintptr_t value, char (&text)[kAddressText]);

@@ -35,14 +35,14 @@ void Undecorate(const char* name, char (&text)[kMaxSymbolName]) {
 }
 
 // Logs one frame: its module and offset (or "no module"), the function and
-// line where the debug-help library knows them, and a changed place it lies in.
+// line where the debug-help library knows them, and a changed site it lies in.
 void LogFrame(DWORD pc) {
   PluginLog& log = GetLog();
   const HANDLE process = GetCurrentProcess();
   char module[kAddressText];
   DescribeAddress(pc, module);
-  char place[160] = "";
-  if (const char* name = ChangedPlaceAt(pc)) FormatTextf(place, sizeof place, " (changed place %s)", name);
+  char site[160] = "";
+  if (const char* name = ChangedSiteAt(pc)) FormatTextf(site, sizeof site, " (changed site %s)", name);
   // The symbol handler learns each module the walk meets, so that its
   // symbols can be found even when nobody loaded them before.
   const LoadedModule* owner = ModuleContaining(CrashModules(), pc);
@@ -57,7 +57,7 @@ void LogFrame(DWORD pc) {
   symbol.info.MaxNameLen = kMaxSymbolName;
   DWORD64 symbolDisplacement = 0;
   if (!SymFromAddr(process, pc, &symbolDisplacement, &symbol.info)) {
-    LogLine(log, LogError, "\t%s : 0x%08x%s", module, static_cast<unsigned>(pc), place);
+    LogLine(log, LogError, "\t%s : 0x%08x%s", module, static_cast<unsigned>(pc), site);
     return;
   }
   symbol.bytes[sizeof symbol.bytes - 1] = '\0';
@@ -71,9 +71,9 @@ void LogFrame(DWORD pc) {
   DWORD lineDisplacement = 0;
   if (SymGetLineFromAddr(process, pc, &lineDisplacement, &line)) {
     LogLine(log, LogError, "\t%s : %s in %s line %u%s", module, function, line.FileName,
-            static_cast<unsigned>(line.LineNumber), place);
+            static_cast<unsigned>(line.LineNumber), site);
   } else {
-    LogLine(log, LogError, "\t%s : %s%s", module, function, place);
+    LogLine(log, LogError, "\t%s : %s%s", module, function, site);
   }
 }
 

@@ -76,9 +76,9 @@ void LogFaultingThread(const EXCEPTION_POINTERS* pointers, DWORD threadId) {
   const uintptr_t address = reinterpret_cast<uintptr_t>(pointers->ExceptionRecord->ExceptionAddress);
   char where[kAddressText];
   DescribeAddress(address, where);
-  const char* place = ChangedPlaceAt(address);
+  const char* site = ChangedSiteAt(address);
   LogLine(GetLog(), LogError, "Thread %lu (0x%lx) faulted at %s%s%s", threadId, threadId, where,
-          place != nullptr ? " in changed place " : "", place != nullptr ? place : "");
+          site != nullptr ? " in changed site " : "", site != nullptr ? site : "");
 }
 
 void LogRegisters(const CONTEXT* context) {

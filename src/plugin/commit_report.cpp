@@ -17,7 +17,7 @@ struct SiteVariable {
 #define SITE_VARIABLE(site) \
   { &site, #site }
 
-// Every redirected place's site variable; the table names them.
+// Every redirected site's variable; the table names them.
 const SiteVariable kSiteVariables[] = {
     SITE_VARIABLE(ExceptionFilterSite),
     SITE_VARIABLE(CreateEffectSite),
@@ -46,11 +46,11 @@ const SiteVariable kSiteVariables[] = {
 
 }  // namespace
 
-const char* ChangedPlaceName(const PatchSite* site) {
+const char* ChangedSiteName(const PatchSite* site) {
   for (const SiteVariable& variable : kSiteVariables) {
     if (variable.site != site) continue;
-    for (const GamePlace& place : kGamePlaces) {
-      if (place.kind != PlaceKind::Jump && std::strcmp(place.name, variable.name) == 0) return place.name;
+    for (const GameSite& entry : kGameSites) {
+      if (entry.kind != SiteKind::Jump && std::strcmp(entry.name, variable.name) == 0) return entry.name;
     }
   }
   return nullptr;
@@ -60,22 +60,22 @@ LONG CommitAndReport(const char* phase) {
   PatchSite* failed = nullptr;
   LONG error = PatchCommit(&failed);
   if (error != NO_ERROR) {
-    const char* name = ChangedPlaceName(failed);
+    const char* name = ChangedSiteName(failed);
     LogLine(GetLog(), LogError, "%s: patches not applied, error %ld at %s", phase, error,
             name != nullptr ? name : "an unlisted site");
   }
   for (size_t i = 0; PatchSite* released = PatchReleasedSite(i); ++i) {
-    const char* name = ChangedPlaceName(released);
+    const char* name = ChangedSiteName(released);
     LogLine(GetLog(), LogWarning, "%s: %s removed, its code was already unloaded", phase,
             name != nullptr ? name : "an unlisted site");
   }
   return error;
 }
 
-void HandChangedPlacesToCrashReport() {
-  static ChangedPlace places[sizeof kGamePlaces / sizeof kGamePlaces[0]];
+void HandChangedSitesToCrashReport() {
+  static ChangedSite entries[sizeof kGameSites / sizeof kGameSites[0]];
   size_t count = 0;
-  for (const GamePlace& place : kGamePlaces)
-    if (place.address != 0) places[count++] = {place.address, place.name};
-  SetChangedPlaces(places, count);
+  for (const GameSite& entry : kGameSites)
+    if (entry.address != 0) entries[count++] = {entry.address, entry.name};
+  SetChangedSites(entries, count);
 }

@@ -83,7 +83,7 @@ extern "C" bool SKSEPlugin_Load(const HostInterface*) {
   InstallMathReplacements();
   SettleFeatures(CommitAndReport("SKSEPlugin_Load"));
   LogActiveFixes();
-  HandChangedPlacesToCrashReport();
+  HandChangedSitesToCrashReport();
   LogLine(GetLog(), LogInfo, "SKSEPlugin_Load");
   return true;
 }

@@ -604,16 +604,16 @@ TEST(CrashReport, SectionsNameThreadRegistersStackAndModules) {
             1);
 }
 
-TEST(CrashReport, FaultInAReplacementNamesTheChangedPlace) {
+TEST(CrashReport, FaultInAReplacementNamesTheChangedSite) {
   standin::WriteSettings("[Exception]\nAutoSaveGame=0\n");
   RunCrashGame(kScenarioReplacement);
   const std::vector<std::string> report = ReportLines();
   const std::string thread = LineStartingWith(report, "ERROR: Thread ");
   EXPECT_NE(thread.find(" faulted at Quelbrand.dll+0x"), std::string::npos) << thread;
-  EXPECT_NE(thread.find(" in changed place MatrixMultiplySite"), std::string::npos) << thread;
+  EXPECT_NE(thread.find(" in changed site MatrixMultiplySite"), std::string::npos) << thread;
   const std::vector<std::string> frames = FrameLines(report);
   ASSERT_FALSE(frames.empty());
-  EXPECT_NE(frames[0].find("(changed place MatrixMultiplySite)"), std::string::npos) << frames[0];
+  EXPECT_NE(frames[0].find("(changed site MatrixMultiplySite)"), std::string::npos) << frames[0];
 }
 
 }  // namespace

@@ -1,24 +1,24 @@
-// Which of the game's places the memory patches change, by settings, and
+// Which of the game's sites the memory patches change, by settings, and
 // which of them shut-down puts back; the installer's log line.
 
 #include <algorithm>
 
 #include "memory_support.h"
-#include "standin/changed_places.h"
+#include "standin/changed_sites.h"
 
 namespace {
 
 using namespace standin;
 
-// Per place and settings: '-' untouched, 'r' changed and put back at
+// Per site and settings: '-' untouched, 'r' changed and put back at
 // shut-down, 'k' changed and kept.
-struct Place {
+struct Site {
   uint32_t address;
   const char* defaults;
   const char* allOn;
   const char* allOff;
 };
-const Place kPlaces[] = {
+const Site kSites[] = {
     {game::kFormHeapAllocate, "-", "r", "-"},
     {game::kFormHeapPassThrough, "-", "k", "-"},
     {game::kFormHeapLargerSpaceJump, "-", "k", "-"},
@@ -35,25 +35,25 @@ const Place kPlaces[] = {
     {game::kHavokResourceRelease, "r", "r", "r"},
 };
 
-void CheckPlaces(const char* settings, const char* Place::*column) {
+void CheckSites(const char* settings, const char* Site::*column) {
   Host host;
   PlaceGameMemory();
   std::vector<PlaceBytes> before;
-  for (const Place& place : kPlaces) before.push_back(BytesAt(place.address));
+  for (const Site& site : kSites) before.push_back(BytesAt(site.address));
   ASSERT_NO_FATAL_FAILURE(StartGame(host, settings));
-  for (const Place& place : kPlaces) {
-    const bool changed = *(place.*column) != '-';
-    EXPECT_EQ(JumpsIntoPlugin(place.address, host.module()), changed) << std::hex << place.address;
+  for (const Site& site : kSites) {
+    const bool changed = *(site.*column) != '-';
+    EXPECT_EQ(JumpsIntoPlugin(site.address, host.module()), changed) << std::hex << site.address;
   }
   host.Unload();
   for (size_t i = 0; i < before.size(); ++i) {
-    const bool kept = *(kPlaces[i].*column) == 'k';
-    EXPECT_EQ(BytesAt(kPlaces[i].address) != before[i], kept) << std::hex << kPlaces[i].address;
+    const bool kept = *(kSites[i].*column) == 'k';
+    EXPECT_EQ(BytesAt(kSites[i].address) != before[i], kept) << std::hex << kSites[i].address;
   }
 }
 
 TEST(MemoryInstall, DefaultsWithoutASettingsFile) {
-  CheckPlaces(nullptr, &Place::defaults);
+  CheckSites(nullptr, &Site::defaults);
   // The installer's one line stands between the query and the end of the load.
   const std::vector<std::string> log = LogWithoutTimes();
   auto at = [&](const char* line) { return std::find(log.begin(), log.end(), line) - log.begin(); };
@@ -63,17 +63,17 @@ TEST(MemoryInstall, DefaultsWithoutASettingsFile) {
 }
 
 TEST(MemoryInstall, EveryKeyOn) {
-  CheckPlaces(
+  CheckSites(
       "[Memory]\nRecordFormHeapAllocateFailed=1\nFormHeapAllocateFromLargerSpace=true\n"
       "FixInfiniteLoad=1\nReplaceDefaultHavokHeap=1\ndoNotReleaseHavokResource=1\n",
-      &Place::allOn);
+      &Site::allOn);
 }
 
 TEST(MemoryInstall, EveryKeyOff) {
-  CheckPlaces(
+  CheckSites(
       "[Memory]\nRecordFormHeapAllocateFailed=0\nFormHeapAllocateFromLargerSpace=false\n"
       "FixInfiniteLoad= FALSE\nReplaceDefaultHavokHeap=0\ndoNotReleaseHavokResource=0\n",
-      &Place::allOff);
+      &Site::allOff);
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 // their displacements are computed for those addresses. Everything else is
 // position-independent.
 #include "camera/camera_addresses.h"
-#include "standin/standin_places.h"
+#include "standin/standin_sites.h"
 
     .intel_syntax noprefix
     .text

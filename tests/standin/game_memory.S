@@ -10,7 +10,7 @@
     .text
 
 #include "memory/memory_addresses.h"
-#include "standin/standin_places.h"
+#include "standin/standin_sites.h"
 
 // The thread id in the thread's information block.
 #define TEB_THREAD_ID 0x24

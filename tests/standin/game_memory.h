@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "memory/memory_addresses.h"
-#include "standin/standin_places.h"
+#include "standin/standin_sites.h"
 
 // The game's routines that the memory patches redirect, call or jump into,
 // in the game's member-function convention unless noted:

@@ -4,7 +4,7 @@
 // puts known values in EBX, ESI and EDI and sets the carry flag; after it,
 // it reports which of them, and the stack pointer, are still intact.
 // int __cdecl (int x); position-independent between Begin and End.
-#include "standin/standin_places.h"
+#include "standin/standin_sites.h"
 #include "textures/texture_addresses.h"
 
     .intel_syntax noprefix

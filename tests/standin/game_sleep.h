@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "standin/standin_places.h"
+#include "standin/standin_sites.h"
 #include "textures/texture_addresses.h"
 
 namespace standin {

@@ -1,8 +1,8 @@
-// The table of changed places against the process: with every setting on,
-// each row's place is changed as the row says once the plug-in is loaded,
+// The table of changed sites against the process: with every setting on,
+// each row's site is changed as the row says once the plug-in is loaded,
 // and after unloading the removable rows are as before and the others stay.
 
-#include "standin/changed_places.h"
+#include "standin/changed_sites.h"
 
 #include <gtest/gtest.h>
 
@@ -37,13 +37,13 @@ bool StubNamesContinuation(uintptr_t stub, uint32_t continuation) {
   return std::search(begin, begin + kStubBytes, wanted, wanted + sizeof wanted) != begin + kStubBytes;
 }
 
-TEST(ChangedPlaces, EveryRowIsChangedAsListedAndRemovedAsListed) {
+TEST(ChangedSites, EveryRowIsChangedAsListedAndRemovedAsListed) {
   std::set<std::string> names;
-  for (const GamePlace& place : kGamePlaces) {
-    EXPECT_TRUE(names.insert(place.name).second) << place.name << " listed twice";
-    const bool jump = place.kind == PlaceKind::Jump;
-    EXPECT_EQ(jump, place.continuation != 0) << place.name;
-    EXPECT_TRUE(!jump || place.removal == Removal::Never) << place.name;
+  for (const GameSite& site : kGameSites) {
+    EXPECT_TRUE(names.insert(site.name).second) << site.name << " listed twice";
+    const bool jump = site.kind == SiteKind::Jump;
+    EXPECT_EQ(jump, site.continuation != 0) << site.name;
+    EXPECT_TRUE(!jump || site.removal == Removal::Never) << site.name;
   }
 
   PlaceGameMath();
@@ -53,9 +53,9 @@ TEST(ChangedPlaces, EveryRowIsChangedAsListedAndRemovedAsListed) {
   WriteSettings(kEverySettingOn);
   std::vector<uintptr_t> addresses;
   std::vector<PlaceBytes> before;
-  for (const GamePlace& place : kGamePlaces) {
-    addresses.push_back(PlaceAddress(place));
-    ASSERT_NE(addresses.back(), 0u) << place.name;
+  for (const GameSite& site : kGameSites) {
+    addresses.push_back(PlaceAddress(site));
+    ASSERT_NE(addresses.back(), 0u) << site.name;
     before.push_back(BytesAt(addresses.back()));
   }
 
@@ -64,17 +64,17 @@ TEST(ChangedPlaces, EveryRowIsChangedAsListedAndRemovedAsListed) {
   ASSERT_TRUE(host.Query());
   ASSERT_TRUE(host.Load());
   for (size_t i = 0; i < addresses.size(); ++i) {
-    const GamePlace& place = kGamePlaces[i];
-    EXPECT_TRUE(JumpsIntoPlugin(addresses[i], host.module())) << place.name;
-    if (place.kind == PlaceKind::Jump && JumpsIntoPlugin(addresses[i], host.module())) {
-      EXPECT_TRUE(StubNamesContinuation(JumpTarget(addresses[i]), place.continuation)) << place.name;
+    const GameSite& site = kGameSites[i];
+    EXPECT_TRUE(JumpsIntoPlugin(addresses[i], host.module())) << site.name;
+    if (site.kind == SiteKind::Jump && JumpsIntoPlugin(addresses[i], host.module())) {
+      EXPECT_TRUE(StubNamesContinuation(JumpTarget(addresses[i]), site.continuation)) << site.name;
     }
   }
 
   host.Unload();
   for (size_t i = 0; i < addresses.size(); ++i) {
-    const bool kept = kGamePlaces[i].removal == Removal::Never;
-    EXPECT_EQ(BytesAt(addresses[i]) != before[i], kept) << kGamePlaces[i].name;
+    const bool kept = kGameSites[i].removal == Removal::Never;
+    EXPECT_EQ(BytesAt(addresses[i]) != before[i], kept) << kGameSites[i].name;
   }
 }
 

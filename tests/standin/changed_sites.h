@@ -1,6 +1,6 @@
 #pragma once
 
-// The table of changed places as the stand-in sees it.
+// The table of changed sites as the stand-in sees it.
 
 #include <windows.h>
 
@@ -22,10 +22,10 @@ inline PlaceBytes BytesAt(uintptr_t address) {
 
 // Library functions are looked up as the plug-in looks them up (the library
 // stays loaded); 0 when absent.
-inline uintptr_t PlaceAddress(const GamePlace& place) {
-  if (place.kind != PlaceKind::FoundRedirection) return place.address;
-  HMODULE library = LoadLibraryA(place.library);
-  return library == nullptr ? 0 : reinterpret_cast<uintptr_t>(GetProcAddress(library, place.function));
+inline uintptr_t PlaceAddress(const GameSite& site) {
+  if (site.kind != SiteKind::FoundRedirection) return site.address;
+  HMODULE library = LoadLibraryA(site.library);
+  return library == nullptr ? 0 : reinterpret_cast<uintptr_t>(GetProcAddress(library, site.function));
 }
 
 }  // namespace standin

@@ -1,6 +1,6 @@
 #pragma once
 
-// The stand-in game's own places: routines of the game that the plug-in does
+// The stand-in game's own sites: routines of the game that the plug-in does
 // not name, and the records the stand-in routines keep in game memory.
 // Shared with the stand-in's assembly (constants in namespace standin in
 // C++, absolute symbols in assembly).
@@ -9,7 +9,7 @@
 
 // Memory: leave() on a spin lock; the routine holding the release loop
 // ((begin, end) on an object); the cdecl routine holding the form heap's
-// larger-space place ((value, out[2])).
+// larger-space site ((value, out[2])).
 SHARED_CONSTANT(standin, kGameSpinLockLeave, 0x401760)
 SHARED_CONSTANT(standin, kGameReleaseRange, 0x55e030)
 SHARED_CONSTANT(standin, kGameFormHeapReserve, 0xa493c0)
@@ -38,5 +38,5 @@ SHARED_CONSTANT(standin, kCameraSavedEbp, 0x1b4002c)
 SHARED_CONSTANT(standin, kCameraSavedTop, 0x1b40030)
 SHARED_CONSTANT(standin, kNameRefusedByTest, 0xdead)
 
-// The routine holding the place of the inserted sleep.
+// The routine holding the site of the inserted sleep.
 SHARED_CONSTANT(standin, kGameSleepRoutine, 0x6f4080)
