@@ -23,7 +23,7 @@ help:
 	@echo 'make fuzz             the fuzz targets for FUZZ_SECONDS each'
 	@echo 'make demo             run the plug-in in the stand-in game and host'
 	@echo 'make package          the release archives in $(PACKAGE_DIR)/'
-	@echo 'make bench            build and run every benchmark (not the tests)'
+	@echo 'make bench            build and run every benchmark but the long cache_flip_bench (not the tests)'
 	@echo 'make bench BENCH=name [BENCH_ARGS=...]   one benchmark, bench/<name>.cpp'
 	@echo 'make format           clang-format every source'
 	@echo 'make clean            remove the build trees and packages'
