@@ -1,7 +1,9 @@
 // Times a shader cache hit as it is now (CacheCreateEffect on a cache entry,
 // whose object is checked against its checksum before D3DX reads it) against
 // the hit as it was before entries carried a checksum (the same steps on a
-// bare object file, without the check), taking turns batch by batch in one
+// bare object file, without the check, and the object copied next to an
+// inaccessible page, which a checked object no longer needs), taking turns
+// batch by batch in one
 // run on a real device. Prints the median microseconds per hit and the
 // median ratio, per object size.
 
@@ -18,9 +20,9 @@
 #include "../tests/textures/d3d_support.h"
 #include "base/guarded_call.h"
 #include "base/log.h"
+#include "fenced_bytes.h"
 #include "shadercache/cache_entry.h"
 #include "shadercache/cache_files.h"
-#include "shadercache/fenced_bytes.h"
 #include "shadercache/shader_cache.h"
 
 namespace {

@@ -13,7 +13,6 @@
 #include "shadercache/cache_files.h"
 #include "shadercache/cache_key.h"
 #include "shadercache/effect_compiler.h"
-#include "shadercache/fenced_bytes.h"
 #include "shadercache/refused_sources.h"
 #include "shadercache/shader_cache.h"
 
@@ -52,16 +51,15 @@ void CreateFromCompiledBody(void* context) {
 }
 
 // Creates the effect from compiled bytes with flags 0; true when D3DX
-// succeeded, with its result in `creation`. A damaged cache file can lead
-// D3DX past the object or anywhere its offsets point: the object is fenced
-// and the call runs guarded, so that such a read ends the attempt. After a
-// failure no error buffer of this attempt is left in the caller's slot; a
-// value that D3DX did not put there is never released.
+// succeeded, with its result in `creation`. Only objects that match their
+// checksum or come fresh from the compiler get here, so the bytes are handed
+// over as they are; the call still runs guarded, so that a fault inside D3DX
+// ends the attempt. After a failure no error buffer of this attempt is left
+// in the caller's slot; a value that D3DX did not put there is never
+// released.
 bool CreateFromCompiled(CompiledCreation& creation, const char* compiled, size_t size,
                         const char* displayName, bool fromCache) {
-  const FencedBytes fenced(compiled, size);
-  if (fenced.data == nullptr) return false;
-  creation.compiled = fenced.data;
+  creation.compiled = compiled;
   creation.size = static_cast<UINT>(size);
   ID3DXBuffer* const errorsBefore = creation.errors != nullptr ? *creation.errors : nullptr;
   const uint32_t fault = GuardedCall(CreateFromCompiledBody, &creation);

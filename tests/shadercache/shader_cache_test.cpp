@@ -266,15 +266,16 @@ struct WatchingInclude : ID3DXInclude {
 // before the compiler runs. Leftover temporary files are deleted at start.
 TEST_F(ShaderCache, DamagedEntriesAreReplacedAndHitInTheNextRun) {
   const std::string object = testeffect::CompiledEffect(5), entry = MakeCacheEntry(object);
-  std::string faulting = entry, wrongValue = entry;
+  std::string faulting = entry, wrongValue = entry, faultingObject = object;
   faulting[kCacheEntryHeaderSize + 5] ^= 0x40;     // the main part far past the object
   wrongValue[kCacheEntryHeaderSize + 52] ^= 0x10;  // a value D3DX takes
+  faultingObject[7] ^= 0x80;                       // the main part 2 GB away: never mapped
   const std::pair<std::string, std::string> files[] = {
       {"value=5 a", entry.substr(0, 60)},
       {"value=5 b", faulting},
       {"value=5 c", wrongValue},
       {"value=5 d", object},  // written before entries had a checksum
-      {"#include\nvalue=5 e", MakeCacheEntry(object.substr(0, 60))},
+      {"#include\nvalue=5 e", MakeCacheEntry(faultingObject)},
       {"value=5 f", MakeCacheEntry(std::string(40, '\xA5'))},  // taken by D3DX for source text
       {"no value", object}};
   CreateDirectoryA(CacheFolder().c_str(), nullptr);

@@ -2,10 +2,10 @@
 
 #include <cstddef>
 
-// A copy of bytes that ends flush against an inaccessible page: a reader
-// that runs past their end faults at once instead of reading on into
-// whatever memory follows (a cut-short effect object holds counts and
-// offsets that lead there).
+// A copy of bytes that ends flush against an inaccessible page, as cache
+// hits made their objects before entries were checked: a reader that runs
+// past their end faults at once instead of reading on into whatever memory
+// follows.
 struct FencedBytes {
   FencedBytes(const char* bytes, size_t size);
   ~FencedBytes();

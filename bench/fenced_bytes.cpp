@@ -1,4 +1,4 @@
-#include "shadercache/fenced_bytes.h"
+#include "fenced_bytes.h"
 
 #include <windows.h>
 
