@@ -4,6 +4,7 @@
 #include <cstdarg>
 
 #include "base/data_path.h"
+#include "base/regional_time.h"
 #include "base/text_format.h"
 
 namespace {
@@ -16,6 +17,9 @@ constexpr size_t kLineBuffer = 1024;
 const char* const kLevelNames[] = {"Always Show", "ERROR", "WARNING", "INFO", "DEBUG"};
 
 std::atomic<bool> crashTimes{false};
+// Read with the log, for the time stamps of crash lines.
+RegionalTime regionalTime;
+bool regionalTimeRead;
 
 // Truncates or creates the log. The handle is left for the process exit to
 // close: a crash report may still be written after the runtime has shut down.
@@ -30,6 +34,7 @@ void InitialiseLog(PluginLog& log) {
   log.positioned = log.file != INVALID_HANDLE_VALUE;
   if (!log.positioned) log.file = GetStdHandle(STD_ERROR_HANDLE);
   log.length = 0;
+  regionalTimeRead = ReadRegionalTime(regionalTime);
 }
 
 void Flush(TextSink& sink) {
@@ -57,8 +62,12 @@ void FormatTime(char (&text)[kTimeTextLimit]) {
   SYSTEMTIME now;
   GetLocalTime(&now);
   if (crashTimes.load()) {
-    FormatTextf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", now.wYear, now.wMonth, now.wDay,
-                now.wHour, now.wMinute, now.wSecond);
+    if (regionalTimeRead) {
+      FormatRegionalTime(regionalTime, now, text, sizeof text);
+    } else {
+      FormatTextf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", now.wYear, now.wMonth, now.wDay,
+                  now.wHour, now.wMinute, now.wSecond);
+    }
     return;
   }
   int date = GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &now, nullptr, text, kTimeTextLimit);

@@ -35,7 +35,8 @@ void LogLine(PluginLog& log, LogLevel level, const char* format, ...)
 // Writes the message alone: no time, no level, no threshold test.
 void LogRaw(PluginLog& log, const char* format, ...) __attribute__((format(__MINGW_PRINTF_FORMAT, 2, 3)));
 
-// From now on, for every thread, the time stamp is made from the clock alone
-// ("2026-12-08 17:53:25"): the regional format goes through the system's
-// locale code, which may take the heap lock. Called when a crash is handled.
+// From now on, for every thread, the time stamp is made by the log itself
+// from the regional patterns and names read when the log was created (or,
+// when they could not be read, as "2026-12-08 17:53:25"): the system's
+// locale code may take the heap lock. Called when a crash is handled.
 void LogCrashTimes();

@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <iterator>
 #include <regex>
 #include <string>
 #include <thread>
 
+#include "base/regional_time.h"
 #include "base/text_format.h"
 #include "standin/standin.h"
 
@@ -73,6 +76,32 @@ TEST(Log, FormatterAgreesWithPrintf) {
   EXPECT_STREQ(ours, "wide (null)");
   EXPECT_EQ(FormatTextf(ours, 6, "%d", 12345678), 5u);
   EXPECT_STREQ(ours, "12345");
+}
+
+// The crash lines' time stamps, made without the system's locale code, read
+// as the system would write them: for each rule of the patterns, in the
+// test's locale and in another one (see the test's environment).
+TEST(Log, RegionalTimeAgreesWithTheSystem) {
+  RegionalTime regional;
+  ASSERT_TRUE(ReadRegionalTime(regional));
+  const char* const dates[] = {
+      "", "d/M/yy", "dd.MM.yyyy", "yyyy-MM-dd", "ddd d MMM yyyy", "dddd, MMMM dd", "'Day' d''"};
+  const char* const times[] = {"", "h:mm:ss tt", "HH:mm:ss", "H.m.s t", "hh 'o''clock'"};
+  for (SYSTEMTIME when : {SYSTEMTIME{2026, 12, 2, 8, 19, 6, 5, 0}, SYSTEMTIME{2009, 1, 4, 1, 0, 0, 0, 0},
+                          SYSTEMTIME{2031, 7, 0, 20, 12, 30, 59, 0}}) {
+    for (size_t i = 0; i < std::size(dates) || i < std::size(times); ++i) {
+      RegionalTime patterns = regional;
+      if (i > 0 && i < std::size(dates)) std::strcpy(patterns.datePattern, dates[i]);
+      if (i > 0 && i < std::size(times)) std::strcpy(patterns.timePattern, times[i]);
+      char system[200] = {}, ours[200];
+      const int date = GetDateFormatA(LOCALE_USER_DEFAULT, 0, &when, patterns.datePattern, system, 100);
+      ASSERT_GT(date, 0) << patterns.datePattern;
+      system[date - 1] = ' ';
+      ASSERT_GT(GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &when, patterns.timePattern, system + date, 100), 0);
+      FormatRegionalTime(patterns, when, ours, sizeof ours);
+      EXPECT_STREQ(ours, system) << patterns.datePattern << " | " << patterns.timePattern;
+    }
+  }
 }
 
 }  // namespace
