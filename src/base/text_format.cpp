@@ -17,7 +17,7 @@ void Repeat(TextSink& sink, char c, int count) {
   for (; count > 0; --count) Put(sink, c);
 }
 
-struct Spec {
+struct Conversion {
   bool left = false, zero = false, plus = false, space = false;
   int width = 0;
   int precision = -1;
@@ -25,19 +25,20 @@ struct Spec {
 };
 
 // Pads `length` characters of `text` (narrow, or wide when `wide`) to the width.
-void PutPadded(TextSink& sink, const Spec& spec, const void* text, size_t length, bool wide) {
-  const int pad = spec.width > static_cast<int>(length) ? spec.width - static_cast<int>(length) : 0;
-  if (!spec.left) Repeat(sink, ' ', pad);
+void PutPadded(TextSink& sink, const Conversion& conversion, const void* text, size_t length, bool wide) {
+  const int pad =
+      conversion.width > static_cast<int>(length) ? conversion.width - static_cast<int>(length) : 0;
+  if (!conversion.left) Repeat(sink, ' ', pad);
   for (size_t i = 0; i < length; ++i) {
     // Wide text is for names and paths: anything outside ASCII shows as '?'.
     const unsigned c =
         wide ? static_cast<const wchar_t*>(text)[i] : static_cast<const unsigned char*>(text)[i];
     Put(sink, c < 0x80 || !wide ? static_cast<char>(c) : '?');
   }
-  if (spec.left) Repeat(sink, ' ', pad);
+  if (conversion.left) Repeat(sink, ' ', pad);
 }
 
-void PutNumber(TextSink& sink, const Spec& spec, uint64_t magnitude, bool negative, unsigned base,
+void PutNumber(TextSink& sink, const Conversion& conversion, uint64_t magnitude, bool negative, unsigned base,
                bool upper) {
   char digits[24];
   int count = 0;
@@ -46,18 +47,18 @@ void PutNumber(TextSink& sink, const Spec& spec, uint64_t magnitude, bool negati
     digits[count++] = set[magnitude % base];
     magnitude /= base;
   }
-  const int minimum = spec.precision >= 0 ? spec.precision : 1;
+  const int minimum = conversion.precision >= 0 ? conversion.precision : 1;
   const int zeros = minimum > count ? minimum - count : 0;
-  const char sign = negative ? '-' : spec.plus ? '+' : spec.space ? ' ' : '\0';
+  const char sign = negative ? '-' : conversion.plus ? '+' : conversion.space ? ' ' : '\0';
   const int length = count + zeros + (sign != '\0' ? 1 : 0);
-  const int pad = spec.width > length ? spec.width - length : 0;
-  const bool zeroPad = spec.zero && !spec.left && spec.precision < 0;
-  if (!spec.left && !zeroPad) Repeat(sink, ' ', pad);
+  const int pad = conversion.width > length ? conversion.width - length : 0;
+  const bool zeroPad = conversion.zero && !conversion.left && conversion.precision < 0;
+  if (!conversion.left && !zeroPad) Repeat(sink, ' ', pad);
   if (sign != '\0') Put(sink, sign);
   if (zeroPad) Repeat(sink, '0', pad);
   Repeat(sink, '0', zeros);
   while (count > 0) Put(sink, digits[--count]);
-  if (spec.left) Repeat(sink, ' ', pad);
+  if (conversion.left) Repeat(sink, ' ', pad);
 }
 
 int ReadNumber(const char*& at, va_list& args) {
@@ -110,75 +111,76 @@ void FormatInto(TextSink& sink, const char* format, va_list args) {
       continue;
     }
     const char* start = at++;
-    Spec spec;
+    Conversion conversion;
     for (;; ++at) {
       if (*at == '-')
-        spec.left = true;
+        conversion.left = true;
       else if (*at == '0')
-        spec.zero = true;
+        conversion.zero = true;
       else if (*at == '+')
-        spec.plus = true;
+        conversion.plus = true;
       else if (*at == ' ')
-        spec.space = true;
+        conversion.space = true;
       else
         break;
     }
-    spec.width = ReadNumber(at, rest);
-    if (spec.width < 0) {
-      spec.left = true;
-      spec.width = -spec.width;
+    conversion.width = ReadNumber(at, rest);
+    if (conversion.width < 0) {
+      conversion.left = true;
+      conversion.width = -conversion.width;
     }
     if (*at == '.') {
       ++at;
-      spec.precision = ReadNumber(at, rest);
+      conversion.precision = ReadNumber(at, rest);
     }
     for (;; ++at) {
       if (*at == 'h')
-        --spec.size;
+        --conversion.size;
       else if (*at == 'l')
-        ++spec.size;
+        ++conversion.size;
       else if (*at == 'z')
-        spec.size = 3;
+        conversion.size = 3;
       else
         break;
     }
     switch (*at) {
       case 'd':
       case 'i': {
-        const int64_t value = SignedArgument(spec.size, rest);
-        PutNumber(sink, spec, value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value),
-                  value < 0, 10, false);
+        const int64_t value = SignedArgument(conversion.size, rest);
+        PutNumber(sink, conversion,
+                  value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value), value < 0, 10,
+                  false);
         break;
       }
       case 'u':
       case 'x':
       case 'X':
       case 'o':
-        PutNumber(sink, spec, UnsignedArgument(spec.size, rest), false,
+        PutNumber(sink, conversion, UnsignedArgument(conversion.size, rest), false,
                   *at == 'u'   ? 10
                   : *at == 'o' ? 8
                                : 16,
                   *at == 'X');
         break;
       case 'p':
-        spec.zero = true;
-        spec.width = 8;
-        PutNumber(sink, spec, reinterpret_cast<uintptr_t>(va_arg(rest, void*)), false, 16, true);
+        conversion.zero = true;
+        conversion.width = 8;
+        PutNumber(sink, conversion, reinterpret_cast<uintptr_t>(va_arg(rest, void*)), false, 16, true);
         break;
       case 'c': {
         const char c = static_cast<char>(va_arg(rest, int));
-        PutPadded(sink, spec, &c, 1, false);
+        PutPadded(sink, conversion, &c, 1, false);
         break;
       }
       case 's':
-        if (spec.size > 0) {
+        if (conversion.size > 0) {
           const wchar_t* text = va_arg(rest, const wchar_t*);
           if (text == nullptr) text = L"(null)";
-          PutPadded(sink, spec, text, Length(text, spec.precision), true);
+          PutPadded(sink, conversion, text, Length(text, conversion.precision), true);
         } else {
           const char* text = va_arg(rest, const char*);
           if (text == nullptr) text = "(null)";
-          PutPadded(sink, spec, text, Length(text, spec.precision), false);
+          PutPadded(sink, conversion, text, Length(text, conversion.precision), false);
         }
         break;
       case '%':
