@@ -23,6 +23,12 @@ bool CanWrite(const char* path) {
 
 }  // namespace
 
+void GameFolderPath(const char* relative, char (&out)[MAX_PATH]) {
+  GetModuleFileNameA(nullptr, out, MAX_PATH);
+  PathRemoveFileSpecA(out);
+  PathAppendA(out, relative);
+}
+
 const char* ChooseDataFile(const char* relative, DataFile& chosen) {
   char windowsPath[MAX_PATH] = {};
   std::strncpy(windowsPath, relative, MAX_PATH - 1);
@@ -34,9 +40,7 @@ const char* ChooseDataFile(const char* relative, DataFile& chosen) {
     chosen.folder = DataFolder::Working;
     return chosen.path;
   }
-  GetModuleFileNameA(nullptr, chosen.path, MAX_PATH);
-  PathRemoveFileSpecA(chosen.path);
-  PathAppendA(chosen.path, windowsPath);
+  GameFolderPath(windowsPath, chosen.path);
   chosen.folder = DataFolder::Game;
   return chosen.path;
 }

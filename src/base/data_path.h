@@ -20,6 +20,9 @@ struct DataFile {
 // can be opened for writing there, else under the game executable's folder.
 const char* ChooseDataFile(const char* relative, DataFile& chosen);
 
+// `relative` (with '\\' separators) under the game executable's folder.
+void GameFolderPath(const char* relative, char (&out)[MAX_PATH]);
+
 // The choices for the log and for the crash dump.
 extern DataFile LogFile;
 extern DataFile DumpFile;

@@ -1,6 +1,5 @@
 #include "base/settings.h"
 
-#include <shlwapi.h>
 #include <windows.h>
 
 #include <cctype>
@@ -8,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/data_path.h"
 #include "base/log.h"
 
 namespace {
@@ -85,9 +85,7 @@ void WarnAbout(const SettingKey& key, const Setting& setting) {
 
 const char* SettingsPath() {
   if (!settingsPathResolved) {
-    GetModuleFileNameA(nullptr, settingsPath, MAX_PATH);
-    PathRemoveFileSpecA(settingsPath);
-    PathAppendA(settingsPath, kSettingsFile);
+    GameFolderPath(kSettingsFile, settingsPath);
     settingsPathResolved = true;
   }
   return settingsPath;
