@@ -1,4 +1,4 @@
-#include "patching/readable_memory.h"
+#include "base/readable_memory.h"
 
 #include <windows.h>
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/guarded_call.h"
+#include "base/readable_memory.h"
 #include "base/text_format.h"
 #include "crash/module_list.h"
 
@@ -13,8 +14,6 @@ namespace {
 constexpr uint8_t kJumpOpcode = 0xE9;
 constexpr uint32_t kJumpLength = 5;
 constexpr uintptr_t kReplacementReach = 0x400;
-constexpr DWORD kReadable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
-                            PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
 
 const ChangedSite* changedSites;
 size_t changedSiteCount;
@@ -72,7 +71,7 @@ void UndecorateTypeName(const char* decorated, char* name, size_t size) {
 }  // namespace
 
 bool Read(uintptr_t address, void* out, size_t size) {
-  if (!Readable(address, size)) return false;
+  if (!IsReadable(reinterpret_cast<const void*>(address), size)) return false;
   Copy copy = {address, out, size};
   return GuardedCall(CopyBytes, &copy) == 0;
 }
@@ -95,15 +94,6 @@ const char* ChangedSiteAt(uintptr_t address) {
     }
   }
   return nearest != nullptr && address - nearestStart < kReplacementReach ? nearest : nullptr;
-}
-
-bool Readable(uintptr_t address, size_t size) {
-  MEMORY_BASIC_INFORMATION region;
-  if (address == 0 || VirtualQuery(reinterpret_cast<void*>(address), &region, sizeof region) == 0)
-    return false;
-  const uintptr_t end = reinterpret_cast<uintptr_t>(region.BaseAddress) + region.RegionSize;
-  return region.State == MEM_COMMIT && (region.Protect & kReadable) != 0 &&
-         (region.Protect & PAGE_GUARD) == 0 && end - address >= size;
 }
 
 bool ObjectClassName(uintptr_t object, char* name, size_t size) {
@@ -145,7 +135,7 @@ void DescribePointee(uintptr_t value, char (&text)[kAddressText]) {
       const size_t length = std::strlen(text);
       FormatTextf(text + length, sizeof text - length, " (changed site %s)", site);
     }
-  } else if (Readable(value, 1)) {
+  } else if (IsReadable(reinterpret_cast<const void*>(value), 1)) {
     FormatTextf(text, sizeof text, "readable memory");
   }
 }

@@ -38,8 +38,5 @@ bool ObjectClassName(uintptr_t object, char* name, size_t size);
 // Copies `size` bytes at `address` into `out`; false when they cannot be read.
 bool Read(uintptr_t address, void* out, size_t size);
 
-// Whether `size` bytes at `address` can be read without touching a guard page.
-bool Readable(uintptr_t address, size_t size);
-
 // 1019 as "1,019".
 void FormatThousands(unsigned value, char (&text)[16]);

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "patching/readable_memory.h"
+#include "base/readable_memory.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/readable_memory.h"
 #include "patching/code_pointer.h"
 #include "patching/patching.h"
-#include "patching/readable_memory.h"
 #include "patching/trampoline.h"
 #include "patching/trampoline_regions.h"
 
